@@ -1,0 +1,9 @@
+// One entry of the engine's list: the name it is fetched under and its name on disk.
+#pragma once
+
+enum { UPDATE_NAME_SIZE = 32 }; // at most 31 characters and the terminating zero
+
+struct CUpdateFile {
+    char szRemoteName[UPDATE_NAME_SIZE];
+    char szLocalName[UPDATE_NAME_SIZE];
+};

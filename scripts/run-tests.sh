@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test under Wine and Xvfb.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="${BUILD_DIR:-$root/build}"
+
+"$root/scripts/setup.sh"
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+source "$root/scripts/wine-session.sh"
+stopped=""
+finish() {
+  [ -n "$stopped" ] && return
+  stopped=1
+  wine_session_stop
+}
+trap finish EXIT
+trap 'finish; exit 130' INT
+trap 'finish; exit 143' TERM
+
+wine_session_start "$build" "$build/tests/wine_keepalive.exe"
+set +e
+ctest --test-dir "$build" --output-on-failure -j2 "$@" 2>&1 | tee "$build/ctest.log"
+status=${PIPESTATUS[0]}
+set -e
+finish
+# The run ends with ctest's summary line.
+grep -E '^[0-9]+% tests passed' "$build/ctest.log" | tail -n 1
+exit "$status"

@@ -1,0 +1,44 @@
+#include "engine/update_engine.h"
+
+#include <gtest/gtest.h>
+
+TEST(EngineAddFile, AcceptsNamesThatStayInsideAndFit) {
+    CUpdateEngine engine;
+    EXPECT_TRUE(engine.AddFile("client.exe", nullptr));
+    EXPECT_TRUE(engine.AddFile("data\\maps.pak", nullptr));
+    EXPECT_TRUE(engine.AddFile("a..b.txt", nullptr)); // dots inside a name are no climb
+    EXPECT_TRUE(engine.AddFile("0123456789012345678901234567890", nullptr)); // 31 characters
+    ASSERT_EQ(engine.m_files.GetSize(), 4);
+    EXPECT_STREQ(engine.m_files[1]->szRemoteName, "data\\maps.pak");
+    EXPECT_STREQ(engine.m_files[1]->szLocalName, "data\\maps.pak");
+}
+
+TEST(EngineAddFile, RefusesNamesThatOverflowOrLeaveTheFolder) {
+    CUpdateEngine engine;
+    const char* refused[] = {
+        "01234567890123456789012345678901", // 32 characters: no room for the terminator
+        "..\\evil.exe", "data\\..\\..\\evil.exe", "data/../x", "..",
+        "\\windows\\evil.exe", "/etc/passwd", "C:\\evil.exe", "c:evil.exe", "file.txt:stream",
+        ""};
+    for (const char* name : refused)
+        EXPECT_FALSE(engine.AddFile(name, nullptr)) << name;
+    EXPECT_FALSE(engine.AddFile(nullptr, nullptr));
+    EXPECT_FALSE(engine.AddFile("ok.txt", "..\\evil.txt")); // the local name is checked too
+    EXPECT_EQ(engine.m_files.GetSize(), 0);
+}
+
+TEST(EngineAddFile, KeepsOrderAndDuplicatesAndRemoveAllReleasesStorage) {
+    CUpdateEngine engine;
+    engine.AddFile("b.dat", nullptr);
+    engine.AddFile("a.dat", "local.dat");
+    engine.AddFile("b.dat", nullptr);
+    ASSERT_EQ(engine.m_files.GetSize(), 3);
+    EXPECT_STREQ(engine.m_files[0]->szRemoteName, "b.dat");
+    EXPECT_STREQ(engine.m_files[1]->szLocalName, "local.dat");
+    EXPECT_STREQ(engine.m_files[2]->szRemoteName, "b.dat");
+    engine.RemoveAll();
+    EXPECT_EQ(engine.m_files.GetSize(), 0);
+    EXPECT_EQ(engine.m_files.GetCapacity(), 0u);
+    engine.RemoveAll(); // a second time on an empty list does nothing
+    EXPECT_EQ(engine.m_files.GetSize(), 0);
+}
