@@ -15,6 +15,8 @@ Sizes and layouts the program depends on:
   cancel.bmp           80 x 17, five 16 x 17 images: normal, hot, pressed,
                        unused, disabled; RGB(255, 0, 255) is transparent
   updater.ico          16 x 16 and 32 x 32, 32-bit with alpha
+  tools/quillmarket/quillmarket.ico, the same badge without the update mark,
+                       for the stand-in client
 """
 
 import math
@@ -496,9 +498,9 @@ def main():
     write(os.path.join(RES, "updater.ico"),
           ico_bytes([render_icon(16, False), render_icon(32, True)]))
     client = os.path.join(ROOT, "tools", "quillmarket")
-    if os.path.isdir(client):
-        write(os.path.join(client, "quillmarket.ico"),
-              ico_bytes([render_icon(16, False), render_icon(32, False)]))
+    os.makedirs(client, exist_ok=True)
+    write(os.path.join(client, "quillmarket.ico"),
+          ico_bytes([render_icon(16, False), render_icon(32, False)]))
     return 0
 
 
