@@ -1,0 +1,22 @@
+// The standard progress bar drawn from two bitmaps: a track with one-pixel ends and a
+// stretched middle, and a fill stretched over the part that the position covers.
+#pragma once
+
+#include "framework/controls.h"
+#include "framework/gdi.h"
+
+class CSkinProgressCtrl : public CProgressCtrl {
+public:
+    CSkinProgressCtrl();
+
+    CBitmap m_bmpFill;
+    CBitmap m_bmpTrack;
+
+protected:
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult) override;
+
+private:
+    void OnNcCalcSize(BOOL bCalcValidRects, NCCALCSIZE_PARAMS* lpncsp);
+    BOOL OnEraseBkgnd(HDC hdc);
+    void OnPaint();
+};
