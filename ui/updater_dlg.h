@@ -10,6 +10,8 @@
 #include "skin/skin_progress_ctrl.h"
 #include "skin/skin_static.h"
 
+#include <atomic>
+
 // Sent to the client's window when there is nothing to update.
 const UINT WM_UPDATE_NONE = WM_USER + 102;
 
@@ -19,6 +21,10 @@ public:
     ~CUpdaterDlg() override;
 
     void OnUpdateEvent(DWORD dwArg1, DWORD dwArg2, int nEvent, const char* pszText) override;
+
+    // Waits until the worker has ended, serving messages sent to this thread meanwhile; false
+    // when it still runs after dwTimeoutMs. The engine and this object must outlive the worker.
+    bool WaitForWorker(DWORD dwTimeoutMs);
 
     HICON m_hIcon;
     CSkinProgressCtrl m_progressFile;
@@ -34,6 +40,8 @@ public:
     HGDIOBJ m_hOldBkgndBitmap;
     CBitmap* m_pBkgndBitmap;
     CBitmap m_bmpBackground;
+    // Set when the window is being destroyed; the worker's later events change nothing on screen.
+    std::atomic<bool> m_bClosing{false};
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -60,7 +68,4 @@ private:
     void OnProgress(DWORD dwFileReceived, DWORD dwTotalReceived, const char* pszName);
     void OnInstalled();
     void OnFailed();
-
-    // Lets the worker finish before the engine and this window are freed.
-    void StopWorker();
 };
