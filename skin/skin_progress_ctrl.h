@@ -17,6 +17,7 @@ protected:
 
 private:
     void OnNcCalcSize(BOOL bCalcValidRects, NCCALCSIZE_PARAMS* lpncsp);
+    void OnNcPaint();
     BOOL OnEraseBkgnd(HDC hdc);
     void OnPaint();
 };

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #define TRANSPARENT_CTRL_TAG "###tranparentctrl_tag###"
-const UINT WM_TRANSPARENT_DRAWBKGND = WM_USER + 0x3FD;  // 0x07FD
+const UINT WM_TRANSPARENT_DRAWBKGND = WM_USER + 0x3FD; // 0x07FD
 const UINT WM_TRANSPARENT_BKGNDCHANGED = 0x1095;
 
 // Copies from hdcSrc (the parent's client area in its client coordinates) the rectangle that

@@ -1,0 +1,121 @@
+#include "skin/skin_progress_ctrl.h"
+
+#include "res/resource.h"
+
+namespace {
+// The artwork's geometry: the fill image, and the track's one-pixel ends around a stretched
+// middle.
+const int kFillWidth = 40;
+const int kFillHeight = 12;
+const int kTrackEndWidth = 1;
+const int kTrackMiddleWidth = 98;
+const int kTrackHeight = 14;
+
+// Keeps a DC's stretch mode for one drawing pass.
+class CStretchModeGuard {
+public:
+    CStretchModeGuard(HDC hdc, int mode) : m_hDC(hdc), m_nOld(SetStretchBltMode(hdc, mode)) {}
+    ~CStretchModeGuard() {
+        if (m_nOld)
+            SetStretchBltMode(m_hDC, m_nOld);
+    }
+    CStretchModeGuard(const CStretchModeGuard&) = delete;
+    CStretchModeGuard& operator=(const CStretchModeGuard&) = delete;
+
+private:
+    HDC m_hDC;
+    int m_nOld;
+};
+} // namespace
+
+CSkinProgressCtrl::CSkinProgressCtrl() {
+    m_bmpFill.LoadBitmap(IDB_PROGRESS_FILL);
+    m_bmpTrack.LoadBitmap(IDB_PROGRESS_TRACK);
+}
+
+bool CSkinProgressCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult) {
+    switch (message) {
+    case WM_NCCALCSIZE:
+        if (!wParam)
+            break;
+        OnNcCalcSize(TRUE, reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam));
+        lResult = 0;
+        return true;
+    case WM_NCPAINT:
+        OnNcPaint();
+        lResult = 0;
+        return true;
+    case WM_ERASEBKGND:
+        lResult = OnEraseBkgnd(reinterpret_cast<HDC>(wParam));
+        return true;
+    case WM_PAINT:
+        OnPaint();
+        lResult = 0;
+        return true;
+    }
+    return CProgressCtrl::OnMessage(message, wParam, lParam, lResult);
+}
+
+void CSkinProgressCtrl::OnNcCalcSize(BOOL bCalcValidRects, NCCALCSIZE_PARAMS* lpncsp) {
+    // The client area becomes the whole window: a border style from the template takes no
+    // room once the control is moved or sized. Without the flag the default runs instead
+    // (OnMessage does not come here).
+    if (bCalcValidRects)
+        lpncsp->rgrc[2] = lpncsp->rgrc[0];
+}
+
+void CSkinProgressCtrl::OnNcPaint() {}
+
+BOOL CSkinProgressCtrl::OnEraseBkgnd(HDC hdc) {
+    RECT rc;
+    GetClientRect(&rc);
+    const int height = rc.bottom - rc.top;
+    CStretchModeGuard mode(hdc, HALFTONE);
+    CDC memDC;
+    memDC.CreateCompatibleDC(hdc);
+    CSelectGuard select(memDC, m_bmpTrack.GetSafeHandle());
+    // The ends stay one pixel wide at any width; only the middle is stretched sideways.
+    StretchBlt(hdc, rc.left, rc.top, kTrackEndWidth, height, memDC, 0, 0, kTrackEndWidth,
+               kTrackHeight, SRCCOPY);
+    StretchBlt(hdc, rc.left + kTrackEndWidth, rc.top, rc.right - rc.left - 2 * kTrackEndWidth,
+               height, memDC, kTrackEndWidth, 0, kTrackMiddleWidth, kTrackHeight, SRCCOPY);
+    StretchBlt(hdc, rc.right - kTrackEndWidth, rc.top, kTrackEndWidth, height, memDC,
+               kTrackEndWidth + kTrackMiddleWidth, 0, kTrackEndWidth, kTrackHeight, SRCCOPY);
+    return TRUE;
+}
+
+void CSkinProgressCtrl::OnPaint() {
+    CPaintDC dc(m_hWnd);
+    // Through the control's own queries: its private memory layout is not the same everywhere.
+    int lower = 0;
+    int upper = 0;
+    GetRange(lower, upper);
+    const int position = GetPos();
+    const bool vertical = (GetStyle() & PBS_VERTICAL) != 0;
+
+    CDC memDC;
+    memDC.CreateCompatibleDC(dc);
+    CSelectGuard select(memDC, m_bmpFill.GetSafeHandle());
+    RECT client;
+    GetClientRect(&client);
+    const int left = client.left + 1;
+    const int top = client.top + 1;
+    const int right = client.right - 1;
+    const int bottom = client.bottom - 1;
+    CStretchModeGuard mode(dc, HALFTONE);
+
+    // MulDiv rounds to nearest and gives -1 for equal bounds, which leaves no fill. The far
+    // edge is measured from the client area's edge, not from the inset one, so a full bar
+    // keeps one column (or row) of track before the end, as at the start.
+    RECT fill;
+    if (vertical) {
+        const int y = MulDiv(bottom - top, upper - position, upper - lower);
+        fill = {left, y, right, bottom};
+    } else {
+        const int x = MulDiv(right - left, position - lower, upper - lower);
+        fill = {left + 1, top, x, bottom};
+    }
+    if (fill.right > fill.left && fill.bottom > fill.top)
+        StretchBlt(dc, fill.left, fill.top, fill.right - fill.left, fill.bottom - fill.top, memDC,
+                   0, 0, kFillWidth, kFillHeight, SRCCOPY);
+}
