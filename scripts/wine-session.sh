@@ -43,8 +43,15 @@ wine_session_start() {
   fi
   wineserver -p
   if [ -n "$keepalive" ] && [ -f "$keepalive" ]; then
-    # One long-lived windowed program keeps explorer.exe running between test programs.
-    setsid wine "$keepalive" </dev/null >/dev/null 2>&1 &
+    # One long-lived windowed program keeps explorer.exe running between test programs; the
+    # run starts once its window exists.
+    local ready="$WINEPREFIX/drive_c/keepalive.ready"
+    rm -f "$ready"
+    setsid wine "$keepalive" 'C:\keepalive.ready' </dev/null >/dev/null 2>&1 &
+    for _ in $(seq 1 200); do
+      [ -f "$ready" ] && break
+      sleep 0.05
+    done
   fi
 }
 

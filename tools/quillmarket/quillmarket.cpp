@@ -104,6 +104,29 @@ bool StartUpdater() {
     return true;
 }
 
+// Signals the event named by QUILLMARKET_READY_EVENT, so a test knows the window exists.
+void SignalReady() {
+    char name[MAX_PATH];
+    const DWORD n = GetEnvironmentVariableA("QUILLMARKET_READY_EVENT", name, sizeof name);
+    if (n == 0 || n >= sizeof name)
+        return;
+    Handle event(OpenEventA(EVENT_MODIFY_STATE, FALSE, name));
+    if (event.get())
+        SetEvent(event.get());
+}
+
+// Counts visible dialog windows of other processes: the updater must not be on screen yet
+// when it asks the client to close.
+BOOL CALLBACK CountForeignDialog(HWND hwnd, LPARAM lp) {
+    char cls[16] = {};
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != GetCurrentProcessId() && IsWindowVisible(hwnd) &&
+        GetClassNameA(hwnd, cls, sizeof cls) && std::strcmp(cls, "#32770") == 0)
+        ++*reinterpret_cast<int*>(lp);
+    return TRUE;
+}
+
 void SetState(HWND hwnd, const char* text) {
     g_state = text;
     InvalidateRect(hwnd, nullptr, TRUE);
@@ -127,10 +150,15 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         LogLine("msg 1126");
         SetState(hwnd, "已是最新版本");
         return 0;
-    case WM_CLOSE:
-        LogLine("msg close");
+    case WM_CLOSE: {
+        int dialogs = 0;
+        EnumWindows(CountForeignDialog, reinterpret_cast<LPARAM>(&dialogs));
+        char note[32];
+        std::snprintf(note, sizeof note, "visible-dialogs=%d", dialogs);
+        LogLine("msg close", note);
         DestroyWindow(hwnd);
         return 0;
+    }
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
@@ -178,6 +206,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCmd) {
         SetState(hwnd, "正在检查更新...");
     else
         SetState(hwnd, "无法启动更新程序 Updater.exe");
+    SignalReady();
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
