@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+#include <shlwapi.h>
 #include <windows.h>
 
 #include <regex>
