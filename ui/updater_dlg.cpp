@@ -5,6 +5,7 @@
 #include "manifest/manifest_check.h"
 #include "res/resource.h"
 #include "skin/transparent_ctrl.h"
+#include "ui/background_cache.h"
 
 #include <shlwapi.h>
 #include <stdlib.h>
@@ -49,13 +50,7 @@ CUpdaterDlg::CUpdaterDlg(CWnd* pParent)
 
 CUpdaterDlg::~CUpdaterDlg() {
     WaitForWorker(INFINITE);
-    if (m_pBkgndDC) {
-        m_pBkgndDC->SelectObject(m_hOldBkgndBitmap);
-        delete m_pBkgndDC;
-        delete m_pBkgndBitmap;
-        m_pBkgndDC = nullptr;
-        m_pBkgndBitmap = nullptr;
-    }
+    FreeBackgroundCache(m_pBkgndDC, m_pBkgndBitmap, m_hOldBkgndBitmap);
 }
 
 void CUpdaterDlg::DoDataExchange(CDataExchange* pDX) {
