@@ -8,9 +8,9 @@
 #include <wincrypt.h>
 #include <windows.h>
 
-using testsupport::ScopedHandle;
-using testsupport::ScratchFolder;
-using testsupport::WriteWholeFile;
+using testscratch::ScopedHandle;
+using testscratch::ScratchFolder;
+using testscratch::WriteWholeFile;
 
 namespace {
 

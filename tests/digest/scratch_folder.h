@@ -6,7 +6,7 @@
 #include <string>
 #include <windows.h>
 
-namespace testsupport {
+namespace testscratch {
 
 class ScratchFolder {
 public:
@@ -92,4 +92,4 @@ private:
     HANDLE m_h;
 };
 
-} // namespace testsupport
+} // namespace testscratch
