@@ -1,6 +1,6 @@
 #include "digest/file_digest.h"
 
-#include "tests/digest/scratch_folder.h"
+#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +8,23 @@
 #include <wincrypt.h>
 #include <windows.h>
 
-using testscratch::ScopedHandle;
-using testscratch::ScratchFolder;
-using testscratch::WriteWholeFile;
+using testsupport::InstallFolder;
+using testsupport::WriteWholeFile;
 
 namespace {
+
+// Closes a file handle the test opened.
+struct ScopedHandle {
+    explicit ScopedHandle(HANDLE h) : h(h) {}
+    ~ScopedHandle() {
+        if (Valid())
+            CloseHandle(h);
+    }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    bool Valid() const { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+    HANDLE h;
+};
 
 // The same digest from Windows' CryptoAPI, as lower-case hexadecimal text.
 std::string ReferenceMd5(const std::string& bytes) {
@@ -96,10 +108,9 @@ const RfcCase kRfcSuite[] = {
 
 class FileDigestTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_folder.Valid()); }
-    std::string PathOf(const char* name) const { return m_folder.Path() + name; }
+    std::string PathOf(const char* name) const { return m_folder / name; }
 
-    ScratchFolder m_folder;
+    InstallFolder m_folder{"digest"};
 };
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "manifest/manifest_check.h"
 
 #include "engine/update_engine.h"
-#include "tests/digest/scratch_folder.h"
+#include "tests/support/test_files.h"
 #include "tests/support/test_http_server.h"
 
 #include <gtest/gtest.h>
@@ -11,13 +11,25 @@
 #include <vector>
 #include <windows.h>
 
-using testscratch::ScopedHandle;
-using testscratch::ScratchFolder;
-using testscratch::WriteWholeFile;
 using testsupport::HttpReply;
+using testsupport::InstallFolder;
 using testsupport::TestHttpServer;
+using testsupport::WriteWholeFile;
 
 namespace {
+
+// Closes a file handle the test opened.
+struct ScopedHandle {
+    explicit ScopedHandle(HANDLE h) : h(h) {}
+    ~ScopedHandle() {
+        if (Valid())
+            CloseHandle(h);
+    }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    bool Valid() const { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+    HANDLE h;
+};
 
 const char kAbc[] = "abc"; // content of the present files
 const char kAbcMd5[] = "900150983cd24fb0d6963f7d28e17f72";
@@ -39,8 +51,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
         m_comReady = true;
-        ASSERT_TRUE(m_root.Valid());
-        m_install = m_root.Path() + "install\\";
+        m_install = m_root / "install\\";
         ASSERT_TRUE(CreateDirectoryA(m_install.c_str(), nullptr));
         ASSERT_TRUE(m_server.Start());
     }
@@ -90,8 +101,8 @@ protected:
     }
 
     bool m_comReady = false;
-    ScratchFolder m_root;  // holds the installation folder and files beside it
-    std::string m_install; // ends with a backslash
+    InstallFolder m_root{"manifest"}; // holds the installation folder and files beside it
+    std::string m_install;            // ends with a backslash
     TestHttpServer m_server;
     CUpdateEngine m_engine;
     DWORD m_total = 0;
@@ -249,7 +260,7 @@ TEST_F(ManifestCheckTest, UnreadableListedPathFailsTheCheck) {
 TEST_F(ManifestCheckTest, NamesLeavingTheFolderFailTheCheckBeforeAnythingIsRead) {
     // A real file beside the installation folder, listed with its true digest: judged as a
     // file it would count as up to date, and the later missing entry would be queued.
-    ASSERT_TRUE(WriteWholeFile(m_root.Path() + "beside.dat", kAbc));
+    ASSERT_TRUE(WriteWholeFile(m_root / "beside.dat", kAbc));
     const std::string beside = "..\\beside.dat";
 
     const std::string hostile[] = {
