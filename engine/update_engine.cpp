@@ -7,7 +7,9 @@
 
 CRITICAL_SECTION g_csFiles;
 
-CUpdateEngine::CUpdateEngine() { InitializeCriticalSection(&g_csFiles); }
+CUpdateEngine::CUpdateEngine() {
+    InitializeCriticalSection(&g_csFiles);
+}
 
 CUpdateEngine::~CUpdateEngine() {
     RemoveAll();
@@ -40,7 +42,8 @@ BOOL CUpdateEngine::Init(IUpdateNotify* pNotify, const char* pszBaseUrl, const c
     if (!PathIsDirectoryA(m_strTempDir))
         CreateDirectoryA(m_strTempDir, nullptr);
 
-    m_pSession = new CInternetSession(nullptr, 1, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    m_pSession =
+        new CInternetSession(nullptr, 1, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     m_hStartEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     return m_hStartEvent != nullptr;
 }

@@ -31,16 +31,26 @@ public:
 
     CString Left(int nCount) const;
     CString Mid(int nFirst) const;
-    int Compare(const char* psz) const { return m_str.compare(psz ? psz : ""); }
+    int Compare(const char* psz) const {
+        return m_str.compare(psz ? psz : "");
+    }
     int CompareNoCase(const char* psz) const;
 
     friend CString operator+(const CString& a, const CString& b);
     friend CString operator+(const CString& a, const char* b);
     friend CString operator+(const char* a, const CString& b);
-    friend bool operator==(const CString& a, const CString& b) { return a.m_str == b.m_str; }
-    friend bool operator==(const CString& a, const char* b) { return a.Compare(b) == 0; }
-    friend bool operator!=(const CString& a, const CString& b) { return !(a == b); }
-    friend bool operator!=(const CString& a, const char* b) { return !(a == b); }
+    friend bool operator==(const CString& a, const CString& b) {
+        return a.m_str == b.m_str;
+    }
+    friend bool operator==(const CString& a, const char* b) {
+        return a.Compare(b) == 0;
+    }
+    friend bool operator!=(const CString& a, const CString& b) {
+        return !(a == b);
+    }
+    friend bool operator!=(const CString& a, const char* b) {
+        return !(a == b);
+    }
 
 private:
     std::string m_str;

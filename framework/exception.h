@@ -9,7 +9,8 @@ public:
     virtual ~CException() = default;
     // Writes the system's text for the error into pszError (at most nMaxError bytes including
     // the terminating zero); TRUE when a text was found.
-    virtual BOOL GetErrorMessage(char* pszError, UINT nMaxError, UINT* pnHelpContext = nullptr) const;
+    virtual BOOL GetErrorMessage(char* pszError, UINT nMaxError,
+                                 UINT* pnHelpContext = nullptr) const;
     void Delete() { delete this; }
 
 protected:

@@ -43,7 +43,9 @@ CFile::CFile(const char* pszFileName, UINT nOpenFlags) {
         throw new CFileException(error);
 }
 
-CFile::~CFile() { Close(); }
+CFile::~CFile() {
+    Close();
+}
 
 BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pError) {
     Close();
@@ -81,8 +83,8 @@ BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pErro
     if (nOpenFlags & modeCreate)
         creation = (nOpenFlags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
 
-    HANDLE h = CreateFileA(pszFileName, access, share, nullptr, creation, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    HANDLE h =
+        CreateFileA(pszFileName, access, share, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         if (pError) {
             const LONG err = static_cast<LONG>(GetLastError());

@@ -8,9 +8,23 @@
 
 class CFileException : public CException {
 public:
-    enum { none = 0, genericException = 1, fileNotFound, badPath, tooManyOpenFiles, accessDenied,
-           invalidFile, removeCurrentDir, directoryFull, badSeek, hardIO, sharingViolation,
-           lockViolation, diskFull, endOfFile };
+    enum {
+        none = 0,
+        genericException = 1,
+        fileNotFound,
+        badPath,
+        tooManyOpenFiles,
+        accessDenied,
+        invalidFile,
+        removeCurrentDir,
+        directoryFull,
+        badSeek,
+        hardIO,
+        sharingViolation,
+        lockViolation,
+        diskFull,
+        endOfFile
+    };
 
     CFileException() = default;
     CFileException(int cause, LONG lOsError, const char* pszFileName = nullptr)

@@ -68,14 +68,18 @@ BOOL CDC::DeleteDC() {
     return ok;
 }
 
-CPaintDC::CPaintDC(HWND hWnd) : m_hWnd(hWnd) { m_hDC = ::BeginPaint(hWnd, &m_ps); }
+CPaintDC::CPaintDC(HWND hWnd) : m_hWnd(hWnd) {
+    m_hDC = ::BeginPaint(hWnd, &m_ps);
+}
 
 CPaintDC::~CPaintDC() {
     ::EndPaint(m_hWnd, &m_ps);
     m_hDC = nullptr;
 }
 
-CClientDC::CClientDC(HWND hWnd) : m_hWnd(hWnd) { m_hDC = ::GetDC(hWnd); }
+CClientDC::CClientDC(HWND hWnd) : m_hWnd(hWnd) {
+    m_hDC = ::GetDC(hWnd);
+}
 
 CClientDC::~CClientDC() {
     if (m_hDC)

@@ -45,14 +45,17 @@ public:
     operator HDC() const { return m_hDC; }
 
     HGDIOBJ SelectObject(HGDIOBJ hObject) { return ::SelectObject(m_hDC, hObject); }
-    HGDIOBJ SelectObject(const CGdiObject& object) { return ::SelectObject(m_hDC, object.m_hObject); }
-    BOOL BitBlt(int x, int y, int nWidth, int nHeight, HDC hSrcDC, int xSrc, int ySrc, DWORD dwRop) {
+    HGDIOBJ SelectObject(const CGdiObject& object) {
+        return ::SelectObject(m_hDC, object.m_hObject);
+    }
+    BOOL BitBlt(int x, int y, int nWidth, int nHeight, HDC hSrcDC, int xSrc, int ySrc,
+                DWORD dwRop) {
         return ::BitBlt(m_hDC, x, y, nWidth, nHeight, hSrcDC, xSrc, ySrc, dwRop);
     }
     BOOL StretchBlt(int x, int y, int nWidth, int nHeight, HDC hSrcDC, int xSrc, int ySrc,
                     int nSrcWidth, int nSrcHeight, DWORD dwRop) {
-        return ::StretchBlt(m_hDC, x, y, nWidth, nHeight, hSrcDC, xSrc, ySrc, nSrcWidth,
-                            nSrcHeight, dwRop);
+        return ::StretchBlt(m_hDC, x, y, nWidth, nHeight, hSrcDC, xSrc, ySrc, nSrcWidth, nSrcHeight,
+                            dwRop);
     }
     int SetStretchBltMode(int nMode) { return ::SetStretchBltMode(m_hDC, nMode); }
     int SetBkMode(int nMode) { return ::SetBkMode(m_hDC, nMode); }

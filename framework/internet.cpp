@@ -7,12 +7,13 @@ BOOL CInternetException::GetErrorMessage(char* pszError, UINT nMaxError,
     if (pnHelpContext)
         *pnHelpContext = 0;
     if (m_dwError >= INTERNET_ERROR_BASE && m_dwError <= INTERNET_ERROR_LAST)
-        return FormatSystemMessage(m_dwError, GetModuleHandleA("wininet.dll"), pszError,
-                                   nMaxError);
+        return FormatSystemMessage(m_dwError, GetModuleHandleA("wininet.dll"), pszError, nMaxError);
     return FormatSystemMessage(m_dwError, nullptr, pszError, nMaxError);
 }
 
-CHttpFile::~CHttpFile() { Close(); }
+CHttpFile::~CHttpFile() {
+    Close();
+}
 
 BOOL CHttpFile::QueryInfo(DWORD dwInfoLevel, DWORD& dwResult) {
     DWORD value = 0;
@@ -57,7 +58,9 @@ CInternetSession::CInternetSession(const char* pstrAgent, DWORD dwContext, DWORD
     m_hSession = InternetOpenA(agent, dwAccessType, pstrProxyName, pstrProxyBypass, dwFlags);
 }
 
-CInternetSession::~CInternetSession() { Close(); }
+CInternetSession::~CInternetSession() {
+    Close();
+}
 
 CHttpFile* CInternetSession::OpenURL(const char* pstrURL, DWORD dwContext, DWORD dwFlags,
                                      const char* pstrHeaders, DWORD dwHeadersLength) {

@@ -11,7 +11,9 @@ namespace {
 CWinApp* g_pApp = nullptr;
 }
 
-CWinApp::CWinApp() { g_pApp = this; }
+CWinApp::CWinApp() {
+    g_pApp = this;
+}
 
 CWinApp::~CWinApp() {
     free(m_pszProfileName);
@@ -20,7 +22,9 @@ CWinApp::~CWinApp() {
         g_pApp = nullptr;
 }
 
-CWinApp* AfxGetApp() { return g_pApp; }
+CWinApp* AfxGetApp() {
+    return g_pApp;
+}
 
 HINSTANCE AfxGetInstanceHandle() {
     return g_pApp && g_pApp->m_hInstance ? g_pApp->m_hInstance : GetModuleHandleA(nullptr);
@@ -53,10 +57,9 @@ CString CWinApp::GetProfileString(const char* pszSection, const char* pszEntry,
     // Grow until the value fits: the call reports a cut value as size - 1 characters.
     std::vector<char> buffer(256);
     while (true) {
-        const DWORD copied = GetPrivateProfileStringA(pszSection, pszEntry, fallback,
-                                                      buffer.data(),
-                                                      static_cast<DWORD>(buffer.size()),
-                                                      m_pszProfileName);
+        const DWORD copied =
+            GetPrivateProfileStringA(pszSection, pszEntry, fallback, buffer.data(),
+                                     static_cast<DWORD>(buffer.size()), m_pszProfileName);
         if (copied < buffer.size() - 1 || buffer.size() >= (1u << 20))
             return CString(buffer.data(), static_cast<int>(copied));
         buffer.resize(buffer.size() * 2);

@@ -95,9 +95,13 @@ bool CWnd::ReflectToChild(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& l
     return target->OnChildNotify(message, wParam, lParam, lResult);
 }
 
-bool CWnd::OnMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+bool CWnd::OnMessage(UINT, WPARAM, LPARAM, LRESULT&) {
+    return false;
+}
 
-bool CWnd::OnChildNotify(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+bool CWnd::OnChildNotify(UINT, WPARAM, LPARAM, LRESULT&) {
+    return false;
+}
 
 LRESULT CWnd::Default() {
     return CallDefault(m_current.message, m_current.wParam, m_current.lParam);
@@ -109,7 +113,9 @@ LRESULT CWnd::CallDefault(UINT message, WPARAM wParam, LPARAM lParam) {
     return ::DefWindowProcA(m_hWnd, message, wParam, lParam);
 }
 
-BOOL CWnd::DestroyWindow() { return m_hWnd ? ::DestroyWindow(m_hWnd) : FALSE; }
+BOOL CWnd::DestroyWindow() {
+    return m_hWnd ? ::DestroyWindow(m_hWnd) : FALSE;
+}
 
 void CWnd::MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint) {
     ::MoveWindow(m_hWnd, x, y, nWidth, nHeight, bRepaint);
@@ -136,7 +142,9 @@ void CWnd::CenterWindow(CWnd* pAlternateOwner) {
     ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void CWnd::SetWindowText(const char* pszText) { ::SetWindowTextA(m_hWnd, pszText); }
+void CWnd::SetWindowText(const char* pszText) {
+    ::SetWindowTextA(m_hWnd, pszText);
+}
 
 int CWnd::GetWindowText(CString& rString) const {
     const int length = ::GetWindowTextLengthA(m_hWnd);
@@ -146,19 +154,33 @@ int CWnd::GetWindowText(CString& rString) const {
     return copied;
 }
 
-BOOL CWnd::EnableWindow(BOOL bEnable) { return ::EnableWindow(m_hWnd, bEnable); }
+BOOL CWnd::EnableWindow(BOOL bEnable) {
+    return ::EnableWindow(m_hWnd, bEnable);
+}
 
-BOOL CWnd::ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
+BOOL CWnd::ShowWindow(int nCmdShow) {
+    return ::ShowWindow(m_hWnd, nCmdShow);
+}
 
-void CWnd::BringWindowToTop() { ::BringWindowToTop(m_hWnd); }
+void CWnd::BringWindowToTop() {
+    ::BringWindowToTop(m_hWnd);
+}
 
-void CWnd::UpdateWindow() { ::UpdateWindow(m_hWnd); }
+void CWnd::UpdateWindow() {
+    ::UpdateWindow(m_hWnd);
+}
 
-void CWnd::GetClientRect(RECT* pRect) const { ::GetClientRect(m_hWnd, pRect); }
+void CWnd::GetClientRect(RECT* pRect) const {
+    ::GetClientRect(m_hWnd, pRect);
+}
 
-void CWnd::GetWindowRect(RECT* pRect) const { ::GetWindowRect(m_hWnd, pRect); }
+void CWnd::GetWindowRect(RECT* pRect) const {
+    ::GetWindowRect(m_hWnd, pRect);
+}
 
-void CWnd::Invalidate(BOOL bErase) { ::InvalidateRect(m_hWnd, nullptr, bErase); }
+void CWnd::Invalidate(BOOL bErase) {
+    ::InvalidateRect(m_hWnd, nullptr, bErase);
+}
 
 BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT nFlags) {
     const DWORD style = GetStyle();

@@ -62,8 +62,7 @@ protected:
     void Attach(HWND hWnd);
 
 private:
-    static LRESULT CALLBACK StaticWindowProc(HWND hWnd, UINT message, WPARAM wParam,
-                                             LPARAM lParam);
+    static LRESULT CALLBACK StaticWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     bool ReflectToChild(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult);
     void Detach();

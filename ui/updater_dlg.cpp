@@ -42,9 +42,8 @@ CString SiteWithScheme(const CString& site) {
 
 CUpdaterDlg::CUpdaterDlg(CWnd* pParent)
     : CDialog(IDD_UPDATER, pParent),
-      m_hIcon(LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME))),
-      m_dwFileBytes(0), m_dwTotalBytes(0), m_pBkgndDC(nullptr), m_hOldBkgndBitmap(nullptr),
-      m_pBkgndBitmap(nullptr) {
+      m_hIcon(LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME))), m_dwFileBytes(0),
+      m_dwTotalBytes(0), m_pBkgndDC(nullptr), m_hOldBkgndBitmap(nullptr), m_pBkgndBitmap(nullptr) {
     m_bmpBackground.LoadBitmap(IDB_BACKGROUND);
 }
 
@@ -113,8 +112,8 @@ BOOL CUpdaterDlg::OnInitDialog() {
 
     m_strInstallDir = ProgramFolder();
     CWinApp* app = AfxGetApp();
-    const CString site = app ? app->GetProfileString("Download", "site1", kDefaultSite)
-                             : CString(kDefaultSite);
+    const CString site =
+        app ? app->GetProfileString("Download", "site1", kDefaultSite) : CString(kDefaultSite);
     const CString tempName =
         app ? app->GetProfileString("Setup", "TempDir", "Update") : CString("Update");
     const CString baseUrl = SiteWithScheme(site) + "/update/";
@@ -161,9 +160,13 @@ BOOL CUpdaterDlg::OnInitDialog() {
     return TRUE;
 }
 
-HCURSOR CUpdaterDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
+HCURSOR CUpdaterDlg::OnQueryDragIcon() {
+    return static_cast<HCURSOR>(m_hIcon);
+}
 
-void CUpdaterDlg::OnClose() { DestroyWindow(); }
+void CUpdaterDlg::OnClose() {
+    DestroyWindow();
+}
 
 void CUpdaterDlg::OnLButtonDown(UINT, POINT point) {
     // A press on the face moves the window as if its caption had been grabbed.

@@ -19,7 +19,9 @@ CString ClientCommandLine() {
     return "\"" + CString(path) + "\\Quillmarket.exe\" -noupdate";
 }
 
-int KiB(DWORD dwBytes) { return static_cast<int>(dwBytes >> 10); }
+int KiB(DWORD dwBytes) {
+    return static_cast<int>(dwBytes >> 10);
+}
 
 } // namespace
 
@@ -79,8 +81,9 @@ void CUpdaterDlg::OnInstalled() {
 
 void CUpdaterDlg::OnFailed() {
     CWinApp* app = AfxGetApp();
-    const CString message = app ? app->GetProfileString("messages", "ErrorMsg", kDefaultErrorMessage)
-                                : CString(kDefaultErrorMessage);
+    const CString message =
+        app ? app->GetProfileString("messages", "ErrorMsg", kDefaultErrorMessage)
+            : CString(kDefaultErrorMessage);
     MessageBox(message, "提示", MB_OK | MB_ICONINFORMATION);
     SendMessage(WM_CLOSE);
 }

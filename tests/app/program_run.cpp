@@ -22,8 +22,8 @@ bool StartProcess(const std::string& commandLine, const std::string& folder,
     line.push_back('\0');
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
-    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.c_str(), &startup, &info) != FALSE;
+    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                          &startup, &info) != FALSE;
 }
 
 // Closes every client window still open and waits for its process.

@@ -91,7 +91,12 @@ TEST_F(UpdaterRun, NothingToUpdateOrManifestFailureTellsTheClientOnce) {
         const char* what;
         HttpReply manifest;
     } cases[] = {{"empty list", Body(Manifest({}))},
-                 {"404", [] { HttpReply r = Body(Manifest({{"a.dat", 100}})); r.status = 404; return r; }()},
+                 {"404",
+                  [] {
+                      HttpReply r = Body(Manifest({{"a.dat", 100}}));
+                      r.status = 404;
+                      return r;
+                  }()},
                  {"not xml", Body("this is not a manifest at all")}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -108,8 +113,8 @@ TEST_F(UpdaterRun, NothingToUpdateOrManifestFailureTellsTheClientOnce) {
         const std::vector<std::string> requests = server.Requests();
         ASSERT_EQ(requests.size(), before + 1);
         std::smatch m;
-        ASSERT_TRUE(std::regex_match(requests.back(), m,
-                                     std::regex("GET /down/update/update\\.xml\\?([0-9]+) HTTP/1\\.1")))
+        ASSERT_TRUE(std::regex_match(
+            requests.back(), m, std::regex("GET /down/update/update\\.xml\\?([0-9]+) HTTP/1\\.1")))
             << requests.back();
         const long n = std::stol(m[1]);
         EXPECT_GE(n, 1);
@@ -139,7 +144,8 @@ TEST_F(UpdaterRun, SettingsFileNameAndSiteForms) {
         ProgramRun programs(run);
         std::string base = c.exe;
         base.erase(base.rfind('.'));
-        ASSERT_TRUE(WriteWholeFile(run / (base + ".INI"), "[download]\r\nSITE1=" + c.site + "\r\n"));
+        ASSERT_TRUE(
+            WriteWholeFile(run / (base + ".INI"), "[download]\r\nSITE1=" + c.site + "\r\n"));
         const size_t before = server.Requests().size();
         ASSERT_TRUE(programs.StartUpdater(c.exe));
         EXPECT_EQ(programs.WaitUpdater(kRunTimeoutMs), 0);
@@ -157,7 +163,8 @@ TEST_F(UpdaterRun, TwoFilesAreShownInstalledAndTheClientRestarted) {
     ProgramRun programs(run);
     ASSERT_TRUE(WriteWholeFile(run / "Updater.INI", SiteIni()));
     ASSERT_TRUE(WriteWholeFile(run / "b.dat", "the old content of b, long enough to matter"));
-    server.SetPrefix("/down/update/update.xml?", Body(Manifest({{"a.dat", 20000}, {"b.dat", 50000}})));
+    server.SetPrefix("/down/update/update.xml?",
+                     Body(Manifest({{"a.dat", 20000}, {"b.dat", 50000}})));
     server.Set("/down/update/a.dat", Generated(20000));
     server.Set("/down/update/b.dat", Generated(50000, 16384));
 
@@ -166,8 +173,10 @@ TEST_F(UpdaterRun, TwoFilesAreShownInstalledAndTheClientRestarted) {
     ASSERT_TRUE(server.WaitStalled(kRunTimeoutMs));
 
     HWND dialog = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (dialog = programs.FindUpdaterWindow("")) != nullptr; }, 10000));
-    ASSERT_TRUE(WaitUntil([&] { return ControlText(dialog, 1004) == "大小 48 KB  已下载 16 KB"; }, 10000))
+    ASSERT_TRUE(
+        WaitUntil([&] { return (dialog = programs.FindUpdaterWindow("")) != nullptr; }, 10000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return ControlText(dialog, 1004) == "大小 48 KB  已下载 16 KB"; }, 10000))
         << ControlText(dialog, 1004);
     EXPECT_EQ(ControlText(dialog, 1001), "正在下载 b.dat ");
 
@@ -226,7 +235,8 @@ TEST_F(UpdaterRun, DownloadFailureShowsOneMessageAndChangesNothing) {
         ASSERT_TRUE(programs.StartUpdater());
 
         HWND box = nullptr;
-        ASSERT_TRUE(WaitUntil([&] { return (box = programs.FindUpdaterWindow("提示")) != nullptr; }, 30000));
+        ASSERT_TRUE(WaitUntil([&] { return (box = programs.FindUpdaterWindow("提示")) != nullptr; },
+                              30000));
         char text[256] = {};
         GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
         EXPECT_STREQ(text, c.expected);
@@ -241,7 +251,8 @@ TEST_F(UpdaterRun, DownloadFailureShowsOneMessageAndChangesNothing) {
 // Cancel during a download stops after the current block: nothing is installed, the partial
 // file stays in the configured temporary folder, and the client is not restarted.
 TEST_F(UpdaterRun, CancelMidDownloadInstallsNothing) {
-    ASSERT_TRUE(WriteWholeFile(folder / "Updater.INI", SiteIni("[Setup]\r\nTempDir=Temp Files\r\n")));
+    ASSERT_TRUE(
+        WriteWholeFile(folder / "Updater.INI", SiteIni("[Setup]\r\nTempDir=Temp Files\r\n")));
     ASSERT_TRUE(WriteWholeFile(folder / "a.dat", "installed a"));
     ProgramRun programs(folder);
     server.SetPrefix("/down/update/update.xml?", Body(Manifest({{"a.dat", 40000}})));
@@ -250,10 +261,12 @@ TEST_F(UpdaterRun, CancelMidDownloadInstallsNothing) {
     ASSERT_TRUE(programs.StartUpdater());
     ASSERT_TRUE(server.WaitStalled(kRunTimeoutMs));
     HWND dialog = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (dialog = programs.FindUpdaterWindow("")) != nullptr; }, 10000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return (dialog = programs.FindUpdaterWindow("")) != nullptr; }, 10000));
 
     HWND cancel = GetDlgItem(dialog, IDCANCEL);
-    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(cancel));
     EXPECT_FALSE(IsWindowEnabled(cancel));
     EXPECT_TRUE(IsWindow(dialog)); // it waits for the worker's close event
     server.Release();
@@ -276,7 +289,8 @@ TEST_F(UpdaterRun, CancelAfterFailureOrDuringInstallationClosesAtOnce) {
         ASSERT_TRUE(programs.StartClient());
         ASSERT_TRUE(programs.StartUpdater());
         HWND box = nullptr;
-        ASSERT_TRUE(WaitUntil([&] { return (box = programs.FindUpdaterWindow("提示")) != nullptr; }, 30000));
+        ASSERT_TRUE(WaitUntil([&] { return (box = programs.FindUpdaterWindow("提示")) != nullptr; },
+                              30000));
         HWND dialog = GetWindow(box, GW_OWNER);
         ASSERT_NE(dialog, nullptr);
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
@@ -299,10 +313,12 @@ TEST_F(UpdaterRun, CancelAfterFailureOrDuringInstallationClosesAtOnce) {
         ASSERT_TRUE(programs.StartClient());
         ASSERT_TRUE(programs.StartUpdater());
         HWND dialog = nullptr;
-        ASSERT_TRUE(WaitUntil([&] {
-            dialog = programs.FindUpdaterWindow("");
-            return dialog && !IsWindowEnabled(GetDlgItem(dialog, IDCANCEL));
-        }, 30000));
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                dialog = programs.FindUpdaterWindow("");
+                return dialog && !IsWindowEnabled(GetDlgItem(dialog, IDCANCEL));
+            },
+            30000));
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, 10000));
         CloseHandle(busy);

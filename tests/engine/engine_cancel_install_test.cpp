@@ -40,7 +40,8 @@ TEST_F(EngineTest, CancelIsSeenAfterTheCurrentBlock) {
         local.Set("/u/b.dat", Generated(10000)); // two blocks
         NotifyRecorder events;
         CUpdateEngine one;
-        ASSERT_TRUE(one.Init(&events, local.Url("/u").c_str(), (run / "t").c_str(), run.Path().c_str()));
+        ASSERT_TRUE(
+            one.Init(&events, local.Url("/u").c_str(), (run / "t").c_str(), run.Path().c_str()));
         one.AddFile("a.dat", nullptr);
         one.AddFile("b.dat", nullptr);
         if (c.atCode == 0)
@@ -64,7 +65,8 @@ TEST_F(EngineTest, CancelIsSeenAfterTheCurrentBlock) {
     InstallFolder run{"cancel-first"};
     NotifyRecorder events;
     CUpdateEngine one;
-    ASSERT_TRUE(one.Init(&events, server.Url("/update").c_str(), (run / "t").c_str(), run.Path().c_str()));
+    ASSERT_TRUE(
+        one.Init(&events, server.Url("/update").c_str(), (run / "t").c_str(), run.Path().c_str()));
     server.Set("/update/a.dat", Generated(40000));
     one.AddFile("a.dat", nullptr);
     one.m_bCancel = TRUE;
@@ -110,8 +112,8 @@ TEST_F(EngineTest, FileStillInUseIsSkippedAndTheRunCompletes) {
     server.Set("/update/free.dat", Body("new content for the free file"));
     engine.AddFile("busy.dat", nullptr);
     engine.AddFile("free.dat", nullptr);
-    HANDLE busy = CreateFileA((folder / "busy.dat").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE busy = CreateFileA((folder / "busy.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(busy, INVALID_HANDLE_VALUE);
 
     EXPECT_EQ(RunWorker(), 0u);
@@ -127,18 +129,21 @@ TEST_F(EngineTest, InitNormalisesTheBaseUrlAndCreatesTheTemporaryFolder) {
     EXPECT_TRUE(PathIsDirectoryA(TempDir().c_str()));
 
     CUpdateEngine kept;
-    ASSERT_TRUE(kept.Init(&recorder, "http://example.com/x/", TempDir().c_str(), folder.Path().c_str()));
+    ASSERT_TRUE(
+        kept.Init(&recorder, "http://example.com/x/", TempDir().c_str(), folder.Path().c_str()));
     EXPECT_STREQ(kept.m_strBaseUrl, "http://example.com/x/");
 
     CUpdateEngine refused;
-    EXPECT_FALSE(refused.Init(nullptr, "http://example.com/", TempDir().c_str(), folder.Path().c_str()));
+    EXPECT_FALSE(
+        refused.Init(nullptr, "http://example.com/", TempDir().c_str(), folder.Path().c_str()));
     EXPECT_EQ(refused.m_pSession, nullptr);
     EXPECT_TRUE(refused.m_strBaseUrl.IsEmpty());
 
     // With nothing listed only the installation's two events are sent.
     CUpdateEngine empty;
     NotifyRecorder events;
-    ASSERT_TRUE(empty.Init(&events, "http://example.com/", TempDir().c_str(), folder.Path().c_str()));
+    ASSERT_TRUE(
+        empty.Init(&events, "http://example.com/", TempDir().c_str(), folder.Path().c_str()));
     EXPECT_EQ(empty.InstallAll(), 0);
     EXPECT_EQ(events.Sequence(), "8 9");
 }

@@ -34,10 +34,10 @@ TEST_F(EngineTest, TwoFilesAreReceivedThenInstalled) {
     EXPECT_EQ(ReadWholeFile(folder / "a.dat"), GeneratedContent(20000));
     EXPECT_EQ(ReadWholeFile(folder / "b.dat"), "the new content of the b file");
     EXPECT_FALSE(PathFileExistsA(TempFile("a.dat").c_str())); // moved, not copied
-    EXPECT_EQ(engine.m_files.GetSize(), 0);                  // emptied only after success
-    EXPECT_EQ(engine.m_nState, UPD_EVT_DOWNLOADED);          // installation leaves it alone
-    EXPECT_EQ(server.Requests(),
-              (std::vector<std::string>{"GET /update/a.dat HTTP/1.1", "GET /update/b.dat HTTP/1.1"}));
+    EXPECT_EQ(engine.m_files.GetSize(), 0);                   // emptied only after success
+    EXPECT_EQ(engine.m_nState, UPD_EVT_DOWNLOADED);           // installation leaves it alone
+    EXPECT_EQ(server.Requests(), (std::vector<std::string>{"GET /update/a.dat HTTP/1.1",
+                                                           "GET /update/b.dat HTTP/1.1"}));
 }
 
 TEST_F(EngineTest, FailureInTheFirstFileStopsTheRun) {
@@ -96,7 +96,8 @@ TEST_F(EngineTest, ResponsesThatAreNotTheFileAreRejected) {
         ASSERT_TRUE(local.Start());
         NotifyRecorder events;
         CUpdateEngine one;
-        ASSERT_TRUE(one.Init(&events, local.Url("/u/").c_str(), (run / "t").c_str(), run.Path().c_str()));
+        ASSERT_TRUE(
+            one.Init(&events, local.Url("/u/").c_str(), (run / "t").c_str(), run.Path().c_str()));
         local.Set("/u/a.dat", Body(c.body, c.status));
         one.AddFile("a.dat", nullptr);
         EXPECT_EQ(one.DownloadAll(), c.accepted ? 0 : 1);
@@ -145,7 +146,8 @@ TEST_F(EngineTest, PlatformFailuresReportThePlatformText) {
         NotifyRecorder events;
         CUpdateEngine one;
         const std::string missing = folder / "no\\such\\folder";
-        ASSERT_TRUE(one.Init(&events, server.Url("/update/").c_str(), missing.c_str(), folder.Path().c_str()));
+        ASSERT_TRUE(one.Init(&events, server.Url("/update/").c_str(), missing.c_str(),
+                             folder.Path().c_str()));
         EXPECT_FALSE(PathIsDirectoryA(missing.c_str()));
         server.Set("/update/a.dat", Generated(100));
         one.AddFile("a.dat", nullptr);
@@ -159,7 +161,8 @@ TEST_F(EngineTest, PlatformFailuresReportThePlatformText) {
         NotifyRecorder events;
         CUpdateEngine one;
         const std::string deep = folder / std::string(240, 'd');
-        ASSERT_TRUE(one.Init(&events, server.Url("/update/").c_str(), deep.c_str(), folder.Path().c_str()));
+        ASSERT_TRUE(
+            one.Init(&events, server.Url("/update/").c_str(), deep.c_str(), folder.Path().c_str()));
         server.Set("/update/a.dat", Generated(100));
         one.AddFile("a.dat", nullptr);
         EXPECT_EQ(one.DownloadAll(), 1);

@@ -17,8 +17,15 @@ TEST(EngineAddFile, RefusesNamesThatOverflowOrLeaveTheFolder) {
     CUpdateEngine engine;
     const char* refused[] = {
         "01234567890123456789012345678901", // 32 characters: no room for the terminator
-        "..\\evil.exe", "data\\..\\..\\evil.exe", "data/../x", "..",
-        "\\windows\\evil.exe", "/etc/passwd", "C:\\evil.exe", "c:evil.exe", "file.txt:stream",
+        "..\\evil.exe",
+        "data\\..\\..\\evil.exe",
+        "data/../x",
+        "..",
+        "\\windows\\evil.exe",
+        "/etc/passwd",
+        "C:\\evil.exe",
+        "c:evil.exe",
+        "file.txt:stream",
         ""};
     for (const char* name : refused)
         EXPECT_FALSE(engine.AddFile(name, nullptr)) << name;

@@ -13,8 +13,9 @@ using namespace testsupport;
 TEST(Profile, DefaultOnlyForAMissingKeyAndLongValuesWhole) {
     InstallFolder folder{"profile"};
     const std::string longValue(3000, 'x');
-    ASSERT_TRUE(WriteWholeFile(folder / "Updater.INI", "[messages]\r\nErrorMsg=\r\n[Download]\r\nsite1=" +
-                                                          longValue + "\r\n[Setup]\r\nTempDir=更新\r\n"));
+    ASSERT_TRUE(WriteWholeFile(folder / "Updater.INI",
+                               "[messages]\r\nErrorMsg=\r\n[Download]\r\nsite1=" + longValue +
+                                   "\r\n[Setup]\r\nTempDir=更新\r\n"));
     CWinApp app;
     app.m_pszProfileName = _strdup((folder / "Updater.INI").c_str());
     EXPECT_STREQ(app.GetProfileString("messages", "ErrorMsg", "default"), "");

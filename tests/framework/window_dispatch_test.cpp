@@ -97,7 +97,8 @@ TEST(WindowDispatch, ControlsAreBoundRoutedReflectedAndUnbound) {
     dis.CtlType = ODT_BUTTON;
     dis.CtlID = IDCANCEL;
     dis.hwndItem = button;
-    EXPECT_EQ(SendMessageA(dialog.m_hWnd, WM_DRAWITEM, IDCANCEL, reinterpret_cast<LPARAM>(&dis)), TRUE);
+    EXPECT_EQ(SendMessageA(dialog.m_hWnd, WM_DRAWITEM, IDCANCEL, reinterpret_cast<LPARAM>(&dis)),
+              TRUE);
     SendMessageA(dialog.m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                  reinterpret_cast<LPARAM>(button));
     EXPECT_EQ(dialog.commands, 1);

@@ -20,7 +20,6 @@ struct RecordedEvent {
 
 class NotifyRecorder : public IUpdateNotify {
 public:
-
     void OnUpdateEvent(DWORD dwArg1, DWORD dwArg2, int nEvent, const char* pszText) override;
     void ActAt(int code, int occurrence, std::function<void()> action);
 

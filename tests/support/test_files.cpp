@@ -52,12 +52,14 @@ InstallFolder::InstallFolder(const std::string& name) {
     static int counter = 0;
     m_path = std::string(temp) + "updater-tests\\";
     CreateDirectoryA(m_path.c_str(), nullptr);
-    m_path += name + "-" + std::to_string(GetCurrentProcessId()) + "-" +
-              std::to_string(++counter) + "\\";
+    m_path +=
+        name + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter) + "\\";
     RemoveFolderTree(m_path);
     CreateDirectoryA(m_path.c_str(), nullptr);
 }
 
-InstallFolder::~InstallFolder() { RemoveFolderTree(m_path); }
+InstallFolder::~InstallFolder() {
+    RemoveFolderTree(m_path);
+}
 
 } // namespace testsupport
