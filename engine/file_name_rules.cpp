@@ -14,16 +14,16 @@ bool IsAcceptableFileName(const char* pszName) {
         return false;
     if (strchr(pszName, ':'))
         return false;
-    // Walk the components between separators; ".." anywhere climbs out of the folder.
+    // Walk the components between separators. Windows drops trailing dots and blanks from a
+    // component, so one made of nothing else (".", "..", ".. ", "...") may climb out.
     const char* part = pszName;
     while (true) {
-        const char* end = part + strcspn(part, "\\/");
-        const size_t partLength = static_cast<size_t>(end - part);
-        if (partLength == 2 && part[0] == '.' && part[1] == '.')
+        const size_t partLength = strcspn(part, "\\/");
+        if (partLength > 0 && strspn(part, ". ") >= partLength)
             return false;
-        if (*end == '\0')
+        if (part[partLength] == '\0')
             break;
-        part = end + 1;
+        part += partLength + 1;
     }
     return true;
 }

@@ -26,6 +26,9 @@ TEST(EngineAddFile, RefusesNamesThatOverflowOrLeaveTheFolder) {
         "C:\\evil.exe",
         "c:evil.exe",
         "file.txt:stream",
+        ".. \\evil.exe",
+        "...\\evil.exe",
+        "data\\. \\x",
         ""};
     for (const char* name : refused)
         EXPECT_FALSE(engine.AddFile(name, nullptr)) << name;
