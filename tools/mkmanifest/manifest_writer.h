@@ -1,0 +1,43 @@
+// Builds the update manifest of a release folder: one entry per file below it, digested with
+// the updater's own code and written in the format the updater's manifest check reads.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The manifest's name in the release folder, and the name it is written under first so that
+// a crash or a full disk never leaves a partial manifest behind.
+extern const char kManifestName[];
+extern const char kManifestTempName[];
+
+struct ReleaseFile {
+    std::string name;     // relative path with backslashes, in the ANSI code page
+    std::string nameUtf8; // the same name as written to the manifest
+    unsigned long size = 0;
+    std::string md5; // 32 lower-case hexadecimal digits, once digested
+};
+
+// Lists every file below the folder, sorted by name, leaving out the manifest and its
+// temporary at the top. Fails, with one line per file, when a name is one the updater would
+// refuse, cannot be written in the ANSI code page, or a file does not fit a 32-bit size.
+bool ListReleaseFiles(const std::string& folder, std::vector<ReleaseFile>& files,
+                      std::string& error);
+
+// Fills in each file's digest; fails on the first file that cannot be read.
+bool DigestReleaseFiles(const std::string& folder, std::vector<ReleaseFile>& files,
+                        std::string& error);
+
+// UTF-8 text made safe inside a double-quoted XML attribute value.
+std::string XmlAttributeEscape(const std::string& utf8);
+
+// The whole manifest, UTF-8; the version goes into every entry unchanged.
+std::string ManifestXml(const std::vector<ReleaseFile>& files, const std::string& versionUtf8);
+
+// Writes the text to the temporary name, then moves it over the manifest in one step. On a
+// failure the temporary is removed and an existing manifest stays as it was.
+bool ReplaceManifest(const std::string& folder, const std::string& xml, std::string& error);
+
+// Everything above for one release folder; versionAnsi is in the ANSI code page. Nothing is
+// written unless every file was listed and digested.
+bool WriteReleaseManifest(const std::string& folder, const std::string& versionAnsi,
+                          size_t& fileCount, std::string& error);
