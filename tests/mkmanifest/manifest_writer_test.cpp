@@ -138,10 +138,10 @@ TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
     Put("update.xml", "an older manifest, replaced");
     Put("update.xml.tmp", "left over from an interrupted run");
 
-    size_t count = 0;
+    std::vector<ReleaseFile> files;
     std::string error;
-    ASSERT_TRUE(WriteReleaseManifest(m_release, "2.0 \"beta\" <R&D>", count, error)) << error;
-    EXPECT_EQ(count, 7u);
+    ASSERT_TRUE(WriteReleaseManifest(m_release, "2.0 \"beta\" <R&D>", files, error)) << error;
+    EXPECT_EQ(files.size(), 7u);
     EXPECT_NE(Manifest().find("fileversion=\"2.0 &quot;beta&quot; &lt;R&amp;D&gt;\""),
               std::string::npos);
     EXPECT_EQ(Manifest().rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0), 0u);
@@ -159,7 +159,7 @@ TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
 
     // A changed file is the only one queued after the next release.
     Put("sub\\b.dat", "bee, version two");
-    ASSERT_TRUE(WriteReleaseManifest(m_release, "2.1", count, error)) << error;
+    ASSERT_TRUE(WriteReleaseManifest(m_release, "2.1", files, error)) << error;
     ASSERT_TRUE(WriteWholeFile(m_release + "\\sub\\b.dat", "bee"));
     EXPECT_TRUE(CheckAgainst(m_release + "\\"));
     EXPECT_EQ(Queued(), (Names{"sub\\b.dat"}));
@@ -198,10 +198,10 @@ TEST_F(ManifestWriterTest, RefusalsNameEveryOffenderAndWriteNothing) {
         SetEndOfFile(file); // sparse: nothing is read before the refusal
         CloseHandle(file);
 
-        size_t count = 99;
+        std::vector<ReleaseFile> files(1);
         std::string error;
-        EXPECT_FALSE(WriteReleaseManifest(m_release, "3.0", count, error));
-        EXPECT_EQ(count, 0u);
+        EXPECT_FALSE(WriteReleaseManifest(m_release, "3.0", files, error));
+        EXPECT_TRUE(files.empty());
         EXPECT_NE(error.find(c.expected), std::string::npos) << error;
         EXPECT_EQ(error.find("fine.dat"), std::string::npos) << error;
         EXPECT_EQ(Manifest(), "the published manifest");
@@ -224,13 +224,17 @@ TEST_F(ManifestWriterTest, AttributeEscaping) {
               "md5=\"900150983cd24fb0d6963f7d28e17f72\"/>\r\n  </filelist>\r\n</manifest>\r\n");
 }
 
-// The program itself: success prints a summary and exits 0, a refusal exits 1 naming the
-// file on stderr and leaves no update.xml, a wrong call exits 2 with the usage.
+// The program itself: success prints a summary (and a warning for files in subfolders) and
+// exits 0, a refusal exits 1 naming the file on stderr and leaves no update.xml, a wrong call
+// exits 2 with the usage.
 TEST_F(ManifestWriterTest, ToolExitCodes) {
     Put("one.dat", "one");
+    Put("sub\\two.dat", "two");
     std::string output;
     EXPECT_EQ(RunTool("\"" + m_release + "\\\\\" 4.0", m_root.Path(), output), 0) << output;
-    EXPECT_NE(output.find("1 files, version 4.0"), std::string::npos) << output;
+    EXPECT_NE(output.find("2 files, version 4.0"), std::string::npos) << output;
+    // Fetching into a subfolder needs that subfolder in the updater's temporary folder.
+    EXPECT_NE(output.find("warning: sub\\two.dat is in a subfolder"), std::string::npos) << output;
     EXPECT_NE(Manifest().find("filename=\"one.dat\" filesize=\"3\" fileversion=\"4.0\""),
               std::string::npos);
 

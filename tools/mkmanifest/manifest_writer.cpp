@@ -282,8 +282,8 @@ bool ReplaceManifest(const std::string& folder, const std::string& xml, std::str
 }
 
 bool WriteReleaseManifest(const std::string& folder, const std::string& versionAnsi,
-                          size_t& fileCount, std::string& error) {
-    fileCount = 0;
+                          std::vector<ReleaseFile>& files, std::string& error) {
+    files.clear();
     error.clear();
     if (versionAnsi.empty()) {
         error = "the version is empty";
@@ -301,18 +301,19 @@ bool WriteReleaseManifest(const std::string& folder, const std::string& versionA
         return false;
     }
 
-    std::vector<ReleaseFile> files;
-    if (!ListReleaseFiles(folder, files, error)) {
+    std::vector<ReleaseFile> listed;
+    if (!ListReleaseFiles(folder, listed, error)) {
         error = "refused; nothing written:\n" + error;
         if (error.back() == '\n')
             error.pop_back();
         return false;
     }
-    if (!DigestReleaseFiles(folder, files, error))
+    if (!DigestReleaseFiles(folder, listed, error))
         return false;
-    const std::string xml = ManifestXml(files, Utf8FromWide(WideFromCodePage(CP_ACP, versionAnsi)));
+    const std::string xml =
+        ManifestXml(listed, Utf8FromWide(WideFromCodePage(CP_ACP, versionAnsi)));
     if (!ReplaceManifest(folder, xml, error))
         return false;
-    fileCount = files.size();
+    files.swap(listed);
     return true;
 }

@@ -38,6 +38,6 @@ std::string ManifestXml(const std::vector<ReleaseFile>& files, const std::string
 bool ReplaceManifest(const std::string& folder, const std::string& xml, std::string& error);
 
 // Everything above for one release folder; versionAnsi is in the ANSI code page. Nothing is
-// written unless every file was listed and digested.
+// written unless every file was listed and digested; files then holds what was written.
 bool WriteReleaseManifest(const std::string& folder, const std::string& versionAnsi,
-                          size_t& fileCount, std::string& error);
+                          std::vector<ReleaseFile>& files, std::string& error);

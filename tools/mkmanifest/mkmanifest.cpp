@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -26,13 +27,22 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string folder = WithoutTrailingSeparator(argv[1]);
-    size_t count = 0;
+    std::vector<ReleaseFile> files;
     std::string error;
-    if (!WriteReleaseManifest(folder, argv[2], count, error)) {
+    if (!WriteReleaseManifest(folder, argv[2], files, error)) {
         std::fprintf(stderr, "mkmanifest: %s\n", error.c_str());
         return 1;
     }
+    // The updater downloads into one flat temporary folder, so a file in a subfolder can only
+    // be fetched where that subfolder already exists inside the temporary folder.
+    for (const ReleaseFile& file : files) {
+        if (file.name.find('\\') != std::string::npos)
+            std::fprintf(stderr,
+                         "mkmanifest: warning: %s is in a subfolder; the updater fails to fetch it "
+                         "unless that subfolder exists in its temporary folder\n",
+                         file.name.c_str());
+    }
     std::printf("mkmanifest: wrote %s\\%s: %u files, version %s\n", folder.c_str(), kManifestName,
-                static_cast<unsigned>(count), argv[2]);
+                static_cast<unsigned>(files.size()), argv[2]);
     return 0;
 }
