@@ -2,6 +2,7 @@
 
 #include "res/resource.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace skintest {
@@ -96,8 +97,8 @@ namespace {
 const char kPlainParentClass[] = "SkinTestPlainParent";
 } // namespace
 
-CTestUpdaterDlg::CTestUpdaterDlg() : CUpdaterDlg(nullptr) {
-    if (!Create(IDD_UPDATER))
+CTestUpdaterDlg::CTestUpdaterDlg(bool bLayOut) : CUpdaterDlg(nullptr) {
+    if (!Create(IDD_UPDATER) || !bLayOut)
         return;
     BITMAP bm = {};
     m_bmpBackground.GetBitmap(&bm);
@@ -113,6 +114,10 @@ CTestUpdaterDlg::CTestUpdaterDlg() : CUpdaterDlg(nullptr) {
     m_btnCancel.MoveWindow(kCancelAt.x, kCancelAt.y, button.right, button.bottom);
     ShowWindow(SW_SHOWNOACTIVATE);
     UpdateWindow();
+}
+
+int CTestUpdaterDlg::Count(UINT message) const {
+    return static_cast<int>(std::count(m_messages.begin(), m_messages.end(), message));
 }
 
 CTestUpdaterDlg::~CTestUpdaterDlg() {

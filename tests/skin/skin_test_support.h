@@ -64,14 +64,23 @@ void DumpPpm(const Pixels& p, const char* name);
 
 // The real update window, created from its template with its five controls bound and laid out
 // as the window lays itself out for a run, and shown; nothing else of its start-up runs.
+// With bLayOut false the window is only created: hidden, at its template size, no cache yet.
 class CTestUpdaterDlg : public CUpdaterDlg {
 public:
-    CTestUpdaterDlg();
+    explicit CTestUpdaterDlg(bool bLayOut = true);
     ~CTestUpdaterDlg() override;
-    using CUpdaterDlg::BuildBackgroundCache;
+
+    // Messages the window received, in order.
+    std::vector<UINT> m_messages;
+    int Count(UINT message) const;
+    using CUpdaterDlg::OnPaint;
 
 protected:
     BOOL OnInitDialog() override { return CDialog::OnInitDialog(); }
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult) override {
+        m_messages.push_back(message);
+        return CUpdaterDlg::OnMessage(message, wParam, lParam, lResult);
+    }
 };
 
 // A top-level parent that does not know the transparent-control protocol; it answers a
