@@ -3,7 +3,6 @@
 #include "res/resource.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace skintest {
 
@@ -173,21 +172,4 @@ HWND CreateChild(HWND hParent, const char* pszClass, const char* pszText, DWORD 
                            GetModuleHandleA(nullptr), nullptr);
 }
 
-} // namespace skintest
-
-namespace skintest {
-void DumpPpm(const Pixels& p, const char* name) {
-    char path[MAX_PATH];
-    snprintf(path, sizeof(path), "Z:\\tmp\\skinprobe\\%s.ppm", name);
-    FILE* f = fopen(path, "wb");
-    if (!f)
-        return;
-    fprintf(f, "P6 %d %d 255\n", p.width, p.height);
-    for (Rgb c : p.px) {
-        unsigned char rgb[3] = {static_cast<unsigned char>(c >> 16),
-                                static_cast<unsigned char>(c >> 8), static_cast<unsigned char>(c)};
-        fwrite(rgb, 1, 3, f);
-    }
-    fclose(f);
-}
 } // namespace skintest

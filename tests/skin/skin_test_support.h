@@ -60,7 +60,6 @@ Pixels Capture(HWND hWnd);
 // GDI objects of this process: the system's count where it has one, else the live entries of
 // the handle table (Wine answers the system's count with 0).
 int CountGdiObjects();
-void DumpPpm(const Pixels& p, const char* name);
 
 // The real update window, created from its template with its five controls bound and laid out
 // as the window lays itself out for a run, and shown; nothing else of its start-up runs.
