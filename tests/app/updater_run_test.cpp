@@ -1,7 +1,7 @@
 // The real Updater.exe against the test server and the stand-in client, one fresh
 // installation folder per case.
 #include "tests/app/program_run.h"
-#include "tests/support/test_http_server.h"
+#include "tests/support/replies.h"
 
 #include <gtest/gtest.h>
 
@@ -28,26 +28,6 @@ std::string Manifest(const std::vector<ManifestEntry>& entries) {
         xml += "<file filename=\"" + e.name + "\" filesize=\"" + std::to_string(e.size) +
                "\" fileversion=\"1.0.0.1\" md5=\"\"/>";
     return xml + "</filelist></manifest>\n";
-}
-
-HttpReply Body(const std::string& body) {
-    HttpReply reply;
-    reply.body = body;
-    return reply;
-}
-
-HttpReply Generated(unsigned long long size, long long stallAfter = -1) {
-    HttpReply reply;
-    reply.generatedSize = size;
-    reply.stallAfter = stallAfter;
-    return reply;
-}
-
-std::string GeneratedContent(size_t size) {
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        data[i] = static_cast<char>(GeneratedByte(i));
-    return data;
 }
 
 std::string ControlText(HWND dialog, int id) {
@@ -91,12 +71,7 @@ TEST_F(UpdaterRun, NothingToUpdateOrManifestFailureTellsTheClientOnce) {
         const char* what;
         HttpReply manifest;
     } cases[] = {{"empty list", Body(Manifest({}))},
-                 {"404",
-                  [] {
-                      HttpReply r = Body(Manifest({{"a.dat", 100}}));
-                      r.status = 404;
-                      return r;
-                  }()},
+                 {"404", Body(Manifest({{"a.dat", 100}}), 404)},
                  {"not xml", Body("this is not a manifest at all")}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

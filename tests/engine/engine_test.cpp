@@ -1,0 +1,268 @@
+// Whole runs of the engine's worker against the test server: the events a receiver sees, the
+// files written and installed, and where a cancel request takes effect.
+#include "engine/update_engine.h"
+#include "tests/support/notify_recorder.h"
+#include "tests/support/replies.h"
+#include "tests/support/test_files.h"
+
+#include <gtest/gtest.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <memory>
+
+using namespace testsupport;
+
+namespace {
+
+const char kFailedA[] = "下载 a.dat 文件失败";
+
+// One engine over its own installation folder; the temporary folder is "<folder>\t".
+struct EngineRun {
+    explicit EngineRun(const std::string& baseUrl, const std::string& tempDir = "") {
+        EXPECT_TRUE(engine.Init(&events, baseUrl.c_str(),
+                                (tempDir.empty() ? folder / "t" : tempDir).c_str(),
+                                folder.Path().c_str()));
+    }
+    std::string Temp(const std::string& name) const { return folder / ("t\\" + name + ".dtm"); }
+    // Starts the worker as the window does and waits for it; the thread's exit code.
+    DWORD Worker() {
+        engine.m_hThread = CreateThread(nullptr, 0, &WorkerProc, &engine, 0, nullptr);
+        SetEvent(engine.m_hStartEvent);
+        EXPECT_EQ(WaitForSingleObject(engine.m_hThread, 60000), WAIT_OBJECT_0);
+        DWORD code = 0xFFFF;
+        GetExitCodeThread(engine.m_hThread, &code);
+        return code;
+    }
+
+    InstallFolder folder{"engine"};
+    NotifyRecorder events;
+    CUpdateEngine engine;
+};
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.Start()); }
+    TestHttpServer server;
+};
+
+TEST_F(EngineTest, TwoFilesAreReceivedThenInstalled) {
+    EngineRun run(server.Url("/update")); // the missing "/" is added
+    ASSERT_TRUE(WriteWholeFile(run.folder / "b.dat", "previous b"));
+    server.Set("/update/a.dat", Generated(20000));
+    server.Set("/update/b.dat", Body("the new content of the b file"));
+    run.engine.AddFile("a.dat", nullptr);
+    run.engine.AddFile("b.dat", nullptr);
+
+    EXPECT_EQ(run.Worker(), 0u);
+    EXPECT_EQ(run.events.Codes(), (std::vector<int>{1, 3, 4, 4, 4, 5, 1, 3, 4, 5, 6, 8, 9}));
+    const std::vector<RecordedEvent> e = run.events.Events();
+    EXPECT_FALSE(e[0].hasText);
+    EXPECT_EQ(e[1].a2, 20000u); // announced length
+    EXPECT_EQ(e[1].text, "a.dat");
+    EXPECT_EQ(e[3].a1, 16384u);
+    EXPECT_EQ(e[4].a1, 20000u);
+    EXPECT_EQ(e[8].a1, 29u);    // this file's bytes
+    EXPECT_EQ(e[8].a2, 20029u); // the run's bytes
+    EXPECT_EQ(e[11].text, "开始安装更新，请稍候...");
+
+    EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), GeneratedContent(20000));         // created
+    EXPECT_EQ(ReadWholeFile(run.folder / "b.dat"), "the new content of the b file"); // replaced
+    EXPECT_FALSE(PathFileExistsA(run.Temp("a.dat").c_str()));
+    EXPECT_EQ(run.engine.m_files.GetSize(), 0);         // emptied only after success
+    EXPECT_EQ(run.engine.m_nState, UPD_EVT_DOWNLOADED); // installation leaves it alone
+    EXPECT_EQ(server.Requests(), (std::vector<std::string>{"GET /update/a.dat HTTP/1.1",
+                                                           "GET /update/b.dat HTTP/1.1"}));
+}
+
+TEST_F(EngineTest, AFailureStopsTheRunAndInstallsNothing) {
+    HttpReply cut = Generated(20000); // ends before its announced length
+    cut.announcedLength = 50000;
+    struct Case {
+        const char* what;
+        HttpReply a, b;
+        const char* sequence;
+        const char* text;
+        size_t requests; // the files after a failure are never tried
+    } cases[] = {
+        {"first file 404", Body("<html>not found</html>", 404), Generated(100), "1 32", kFailedA,
+         1},
+        {"second file cut short", Generated(9000), cut, "1 3 4* 5 1 3 4* 32", "下载 b.dat 文件失败",
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string base = "/" + std::to_string(server.Requests().size()) + "/";
+        const size_t before = server.Requests().size();
+        EngineRun run(server.Url(base));
+        ASSERT_TRUE(WriteWholeFile(run.folder / "a.dat", "installed a"));
+        server.Set(base + "a.dat", c.a);
+        server.Set(base + "b.dat", c.b);
+        run.engine.AddFile("a.dat", nullptr);
+        run.engine.AddFile("b.dat", nullptr);
+        EXPECT_EQ(run.Worker(), 1u);
+        EXPECT_EQ(run.events.Sequence(), c.sequence);
+        EXPECT_EQ(run.events.Events().back().text, c.text);
+        EXPECT_EQ(run.engine.m_nState, UPD_EVT_FAILED);
+        EXPECT_EQ(server.Requests().size() - before, c.requests);
+        EXPECT_EQ(run.engine.m_files.GetSize(), 2); // the list stays
+        EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), "installed a");
+        if (c.requests == 2) { // a finished download stays in the temporary folder
+            EXPECT_EQ(ReadWholeFile(run.Temp("a.dat")), GeneratedContent(9000));
+        }
+    }
+}
+
+// A body is the file unless it is short, an error status or one of the two HTML openings
+// compared exactly at the first byte; without a length it is read to its end.
+TEST_F(EngineTest, ResponsesThatAreNotTheFileAreRejected) {
+    const std::string pad = " padding to make it long enough";
+    HttpReply unsized = Generated(30000);
+    unsized.sendContentLength = false;
+    struct Case {
+        HttpReply reply;
+        bool accepted;
+    } cases[] = {
+        {Body("exactly twenty-two ch."), true},
+        {Body("twenty-one characters"), false},
+        {Body("<html>" + pad), false},
+        {Body("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">"), false},
+        {Body("<HTML>" + pad), true},
+        {Body(" <html>" + pad), true},
+        {Body("<!doctype html public" + pad), true},
+        {Body("a plain error page of the server" + pad, 500), false},
+        {unsized, true},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string base = "/r" + std::to_string(++n) + "/";
+        SCOPED_TRACE(base);
+        EngineRun run(server.Url(base));
+        server.Set(base + "a.dat", c.reply);
+        run.engine.AddFile("a.dat", nullptr);
+        EXPECT_EQ(run.engine.DownloadAll(), c.accepted ? 0 : 1);
+        const std::string expected =
+            c.reply.generatedSize ? GeneratedContent(c.reply.generatedSize) : c.reply.body;
+        if (c.accepted) {
+            EXPECT_EQ(run.events.Sequence(), "1 3 4* 5 6");
+            EXPECT_EQ(ReadWholeFile(run.Temp("a.dat")), expected);
+        } else {
+            EXPECT_EQ(run.events.Sequence(), "1 32");
+            EXPECT_EQ(run.events.Events().back().text, kFailedA);
+            EXPECT_FALSE(PathFileExistsA(run.Temp("a.dat").c_str()));
+        }
+    }
+}
+
+// Platform failures carry the platform's own text; a path that does not fit, the program's.
+TEST_F(EngineTest, PlatformFailuresReportThePlatformText) {
+    TestHttpServer closed;
+    ASSERT_TRUE(closed.Start());
+    const std::string refused = closed.Url("/u/");
+    closed.Stop(); // nothing listens there now
+    server.SetDefault(Generated(100));
+    struct Case {
+        std::string url;
+        std::string tempDir; // relative to the folder; only the last level is ever created
+        const char* sequence;
+        bool platformText;
+    } cases[] = {
+        {refused, "t", "1 32", true},
+        {server.Url("/u/"), "no\\such\\folder", "1 3 32", true},
+        {server.Url("/u/"), std::string(240, 'd'), "1 3 32", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sequence);
+        InstallFolder where{"paths"};
+        EngineRun run(c.url, where / c.tempDir);
+        run.engine.AddFile("a.dat", nullptr);
+        EXPECT_EQ(run.engine.DownloadAll(), 1);
+        EXPECT_EQ(run.events.Sequence(), c.sequence);
+        const std::string text = run.events.Events().back().text;
+        EXPECT_FALSE(text.empty());
+        EXPECT_EQ(text == kFailedA, !c.platformText) << text;
+    }
+}
+
+TEST_F(EngineTest, CancelIsSeenAfterTheCurrentBlock) {
+    server.Set("/c/a.dat", Generated(40000)); // five blocks
+    server.Set("/c/b.dat", Generated(10000)); // two blocks
+    struct Case {
+        const char* what;
+        int atCode;     // the cancel is requested inside this event (0: before the start)
+        int occurrence; // at its n-th occurrence
+        const char* sequence;
+        DWORD exitCode;
+    } cases[] = {
+        {"before the first block", 0, 0, "1 3 4* 7", 2}, // that block is still written
+        {"mid-file", UPD_EVT_PROGRESS, 1, "1 3 4* 7", 2},
+        {"between files", UPD_EVT_FILE_DONE, 0, "1 3 4* 5 1 3 4* 7", 2}, // next file starts
+        {"after the last read loop", UPD_EVT_PROGRESS, 6, "1 3 4* 5 1 3 4* 7", 2},
+        {"too late, at the last file's end", UPD_EVT_FILE_DONE, 1, "1 3 4* 5 1 3 4* 5 6 8 9", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EngineRun run(server.Url("/c/"));
+        run.engine.AddFile("a.dat", nullptr);
+        run.engine.AddFile("b.dat", nullptr);
+        CUpdateEngine& engine = run.engine;
+        if (c.atCode == 0)
+            engine.m_bCancel = TRUE;
+        else
+            run.events.ActAt(c.atCode, c.occurrence, [&engine] { engine.m_bCancel = TRUE; });
+        EXPECT_EQ(run.Worker(), c.exitCode);
+        EXPECT_EQ(run.events.Sequence(), c.sequence);
+        EXPECT_EQ(PathFileExistsA((run.folder / "a.dat").c_str()) != FALSE, c.exitCode == 0);
+        if (c.atCode == 0) {
+            EXPECT_EQ(run.events.Count(UPD_EVT_PROGRESS), 1);
+            EXPECT_EQ(ReadWholeFile(run.Temp("a.dat")), GeneratedContent(8192));
+        }
+    }
+}
+
+// The program's own executable is placed beside itself as ".EX_", in any letter case; a file
+// that stays in use is skipped after a bounded wait and the run still completes.
+TEST_F(EngineTest, InstallationPlacesOwnExecutableAndSkipsBusyFiles) {
+    char module[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, module, MAX_PATH);
+    std::string ownName = PathFindFileNameA(module); // e.g. engine_tests.exe
+    std::transform(ownName.begin(), ownName.end(), ownName.begin(), ::toupper);
+    const std::string base = ownName.substr(0, ownName.rfind('.'));
+
+    EngineRun run(server.Url("/i/"));
+    ASSERT_TRUE(WriteWholeFile(run.folder / "busy.dat", "busy"));
+    server.Set("/i/" + ownName, Body("a new build of the running program"));
+    server.Set("/i/busy.dat", Body("new content for the busy file"));
+    for (const std::string& name : {ownName, std::string("busy.dat")})
+        run.engine.AddFile(name.c_str(), nullptr);
+    HANDLE busy = CreateFileA((run.folder / "busy.dat").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(run.Worker(), 0u);
+    CloseHandle(busy);
+
+    EXPECT_EQ(run.events.Sequence(), "1 3 4* 5 1 3 4* 5 6 8 9");
+    EXPECT_EQ(ReadWholeFile(run.folder / (base + ".EX_")), "a new build of the running program");
+    EXPECT_FALSE(PathFileExistsA((run.folder / ownName).c_str()));
+    EXPECT_EQ(ReadWholeFile(run.folder / "busy.dat"), "busy");
+    EXPECT_EQ(ReadWholeFile(run.Temp("busy.dat")), "new content for the busy file");
+}
+
+TEST(EngineInit, KeepsTheSlashRefusesNoReceiverAndInstallsAnEmptyList) {
+    InstallFolder folder{"init"};
+    NotifyRecorder events;
+    CUpdateEngine kept;
+    ASSERT_TRUE(
+        kept.Init(&events, "http://example.com/x/", (folder / "t").c_str(), folder.Path().c_str()));
+    EXPECT_STREQ(kept.m_strBaseUrl, "http://example.com/x/");
+    EXPECT_TRUE(PathIsDirectoryA((folder / "t").c_str())); // a missing folder is created
+    EXPECT_EQ(kept.InstallAll(), 0);
+    EXPECT_EQ(events.Sequence(), "8 9");
+
+    CUpdateEngine refused;
+    EXPECT_FALSE(refused.Init(nullptr, "http://example.com/", "t", "d"));
+    EXPECT_EQ(refused.m_pSession, nullptr);
+    EXPECT_TRUE(refused.m_strBaseUrl.IsEmpty());
+}
+
+} // namespace
