@@ -20,9 +20,10 @@ trap 'finish; exit 130' INT
 trap 'finish; exit 143' TERM
 
 wine_session_start "$build" "$build/tests/wine_keepalive.exe"
+# No pipe after ctest: a Wine service started by a test would hold it open.
 set +e
-ctest --test-dir "$build" --output-on-failure -j2 "$@" 2>&1 | tee "$build/ctest.log"
-status=${PIPESTATUS[0]}
+ctest --test-dir "$build" --output-on-failure -j2 --output-log "$build/ctest.log" "$@"
+status=$?
 set -e
 finish
 # The run ends with ctest's summary line.
