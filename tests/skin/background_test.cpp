@@ -1,5 +1,3 @@
-// The update window's background: its cache of the skin, its painting, and its side of the
-// transparent-control protocol.
 #include "skin_test_support.h"
 
 #include "res/resource.h"
@@ -7,203 +5,102 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <functional>
-#include <vector>
-
-using namespace skintest;
-
 namespace {
 
-// A child window that counts what it is sent and answers the background-changed message
-// with a chosen value.
-class CProbeChild : public CWnd {
-public:
-    CProbeChild(HWND hParent, int x, int y, int w, int h, bool bMarked, LRESULT answer = 0,
-                bool bVisible = true)
+// A child that counts background-changed notices and answers them with a chosen value.
+struct CProbe : CWnd {
+    CProbe(HWND hParent, int x, bool bMarked, LRESULT answer = 0, DWORD style = WS_VISIBLE)
         : m_answer(answer) {
-        static const char kClass[] = "SkinTestProbe";
-        WNDCLASSA wc = {};
-        if (!GetClassInfoA(GetModuleHandleA(nullptr), kClass, &wc)) {
-            wc.lpfnWndProc = DefWindowProcA;
-            wc.hInstance = GetModuleHandleA(nullptr);
-            wc.lpszClassName = kClass;
-            RegisterClassA(&wc);
-        }
-        HWND hWnd = CreateChild(hParent, kClass, "", bVisible ? WS_VISIBLE : 0, x, y, w, h, 0);
+        SubclassWindow(CreateWindowExA(0, "STATIC", "", WS_CHILD | style, x, 10, 20, 20, hParent,
+                                       nullptr, nullptr, nullptr));
         if (bMarked)
-            SetPropA(hWnd, TRANSPARENT_CTRL_TAG, hWnd);
-        SubclassWindow(hWnd);
+            MarkTransparent(m_hWnd);
     }
-
-    int m_nChanged = 0;
-    int m_nErases = 0;
-
-protected:
     bool OnMessage(UINT message, WPARAM, LPARAM, LRESULT& lResult) override {
-        if (message == WM_TRANSPARENT_BKGNDCHANGED) {
-            ++m_nChanged;
-            lResult = m_answer;
-            return true;
-        }
-        if (message == WM_ERASEBKGND)
-            ++m_nErases;
-        return false;
+        if (message == WM_TRANSPARENT_BKGNDCHANGED)
+            lResult = (++m_nChanged, m_answer);
+        return message == WM_TRANSPARENT_BKGNDCHANGED;
     }
-
-private:
     LRESULT m_answer;
+    int m_nChanged = 0;
 };
-
-// Whether the window has something to repaint, and whether that repaint erases.
-struct Pending {
-    bool invalid;
-    bool whole;
-    bool erased;
-};
-
-Pending Repaint(HWND hWnd, const std::function<int()>& erases) {
-    RECT update = {}, client = {};
-    GetClientRect(hWnd, &client);
-    const bool invalid = GetUpdateRect(hWnd, &update, FALSE) != 0;
-    const int before = erases();
-    // Wine's UpdateWindow also paints the children: this window only.
-    RedrawWindow(hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_NOCHILDREN);
-    return {invalid, EqualRect(&update, &client) != 0, erases() != before};
+bool Invalid(HWND hWnd) {
+    return GetUpdateRect(hWnd, nullptr, FALSE) != 0;
 }
 
 class BackgroundTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        background_ = ResourcePixels(IDB_BACKGROUND);
-        ASSERT_EQ(512, background_.width);
-        ASSERT_TRUE(IsWindowVisible(dlg_));
+    LRESULT RequestBackground(CTestUpdaterDlg& dlg, HWND hChild, HDC hdc) {
+        return dlg.SendMessage(WM_TRANSPARENT_DRAWBKGND, reinterpret_cast<WPARAM>(hdc),
+                               reinterpret_cast<LPARAM>(hChild));
     }
-
-    // The cache as it is now.
-    Pixels Cache() {
-        BITMAP bm = {};
-        if (!dlg_.m_pBkgndDC || !dlg_.m_pBkgndBitmap || !dlg_.m_pBkgndBitmap->GetBitmap(&bm))
-            return Pixels();
-        Dib dib(bm.bmWidth, bm.bmHeight);
-        BitBlt(dib.dc(), 0, 0, bm.bmWidth, bm.bmHeight, dlg_.m_pBkgndDC->GetSafeHdc(), 0, 0,
-               SRCCOPY);
-        return dib.Read();
+    Pixels Cache() const {
+        return dlg_.m_pBkgndDC ? Grab(dlg_.m_pBkgndDC->GetSafeHdc(), 512, 133) : Pixels();
     }
-
     CTestUpdaterDlg dlg_;
-    Pixels background_;
+    const Pixels skin_ = Resource(IDB_BACKGROUND);
 };
 
-TEST_F(BackgroundTest, CacheIsTheSkinAndPaintingShowsIt) {
-    EXPECT_TRUE(Cache() == background_);
-    // Where no control covers it, the window shows the skin.
-    const Pixels shot = PaintAndCapture(dlg_);
-    std::vector<RECT> covered;
-    for (HWND child = GetTopWindow(dlg_); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        RECT rc;
-        GetWindowRect(child, &rc);
-        MapWindowPoints(nullptr, dlg_, reinterpret_cast<POINT*>(&rc), 2);
-        covered.push_back(rc);
-    }
-    int compared = 0;
-    for (int y = 0; y < 133; ++y) {
-        for (int x = 0; x < 512; ++x) {
-            const POINT p = {x, y};
-            if (std::any_of(covered.begin(), covered.end(),
-                            [&](const RECT& rc) { return PtInRect(&rc, p) != 0; }))
-                continue;
-            ++compared;
-            ASSERT_EQ(background_.at(x, y), shot.at(x, y)) << x << ", " << y;
-        }
-    }
-    EXPECT_GT(compared, 512 * 133 / 2);
-    // Erasing draws nothing: the paint covers everything.
-    Dib dib(8, 8, 0x010203);
-    EXPECT_NE(0, dlg_.SendMessage(WM_ERASEBKGND, reinterpret_cast<WPARAM>(dib.dc())));
-    EXPECT_EQ(std::set<Rgb>{0x010203}, dib.Read().Colours());
+TEST_F(BackgroundTest, PaintShowsTheSkin) {
+    for (HWND child = GetTopWindow(dlg_); child; child = GetWindow(child, GW_HWNDNEXT))
+        ShowWindow(child, SW_HIDE);
+    EXPECT_TRUE(Shot(dlg_) == skin_);
 }
 
-TEST_F(BackgroundTest, SizeRebuildsAndRepaintsVisibleMarkedChildrenOnly) {
-    CProbeChild answers0(dlg_, 10, 10, 20, 20, true, 0);
-    CProbeChild answers1(dlg_, 40, 10, 20, 20, true, 1);
-    CProbeChild answers2(dlg_, 70, 10, 20, 20, true, 2);
-    CProbeChild hidden(dlg_, 100, 10, 20, 20, true, 0, false);
-    CProbeChild unmarked(dlg_, 130, 10, 40, 30, false);
-    CProbeChild grandchild(unmarked, 5, 5, 10, 10, true, 0);
+TEST_F(BackgroundTest, SizeRebuildsAndInvalidatesVisibleMarkedChildren) {
+    CProbe answers0(dlg_, 10, true), answers1(dlg_, 40, true, 1), answers2(dlg_, 70, true, 2);
+    CProbe hidden(dlg_, 100, true, 0, 0), unmarked(dlg_, 130, false);
+    CProbe grandchild(unmarked, 0, true);
     RedrawWindow(dlg_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    ASSERT_FALSE(Invalid(answers0) || Invalid(grandchild));
 
-    // The same size again still rebuilds.
-    dlg_.SendMessage(WM_SIZE, SIZE_RESTORED, MAKELPARAM(512, 133));
-    EXPECT_EQ(1, answers0.m_nChanged);
-    EXPECT_EQ(1, answers1.m_nChanged);
-    EXPECT_EQ(1, answers2.m_nChanged);
-    EXPECT_EQ(0, hidden.m_nChanged);
-    EXPECT_EQ(0, unmarked.m_nChanged);
-    EXPECT_EQ(0, grandchild.m_nChanged);
-    EXPECT_TRUE(Cache() == background_);
-
-    // Children that did not answer 1 repaint all of themselves with erasing; the window
-    // repaints all of itself without erasing; nobody else repaints.
-    for (CProbeChild* child : {&answers0, &answers2}) {
-        const Pending p = Repaint(*child, [child] { return child->m_nErases; });
-        EXPECT_TRUE(p.invalid && p.whole && p.erased);
+    dlg_.SendMessage(WM_SIZE, SIZE_RESTORED, MAKELPARAM(512, 133)); // same size: still rebuilds
+    EXPECT_TRUE(Invalid(dlg_));
+    EXPECT_TRUE(Cache() == skin_);
+    const CProbe* probes[] = {&answers0, &answers1, &answers2, &hidden, &unmarked, &grandchild};
+    const int changed[] = {1, 1, 1, 0, 0, 0};
+    const bool invalid[] = {true, false, true, false, false, false};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(changed[i], probes[i]->m_nChanged) << i;
+        EXPECT_EQ(invalid[i], Invalid(*probes[i])) << i;
     }
-    for (CProbeChild* child : {&answers1, &hidden, &unmarked, &grandchild})
-        EXPECT_FALSE(Repaint(*child, [child] { return child->m_nErases; }).invalid);
-    const Pending window = Repaint(dlg_, [this] { return dlg_.Count(WM_ERASEBKGND); });
-    EXPECT_TRUE(window.invalid && window.whole);
-    EXPECT_FALSE(window.erased);
-}
-
-TEST_F(BackgroundTest, RebuildWhileHiddenTellsNoChild) {
-    CProbeChild child(dlg_, 10, 10, 20, 20, true, 0);
-    dlg_.ShowWindow(SW_HIDE);
-    dlg_.SendMessage(WM_SIZE, SIZE_RESTORED, MAKELPARAM(512, 133));
-    EXPECT_EQ(0, child.m_nChanged);
 }
 
 TEST_F(BackgroundTest, ChildGetsExactlyTheCachePixelsUnderIt) {
-    CProbeChild child(dlg_, 37, 21, 50, 20, true);
-    Dib dib(50, 20, 0x010203);
-    EXPECT_EQ(1, dlg_.SendMessage(WM_TRANSPARENT_DRAWBKGND, reinterpret_cast<WPARAM>(dib.dc()),
-                                  reinterpret_cast<LPARAM>(child.m_hWnd)));
-    EXPECT_TRUE(dib.Read() == background_.Crop(37, 21, 50, 20));
-
-    // The same for the window's own Cancel button, at its place in the top right corner.
-    Dib cancel(16, 17, 0x010203);
-    dlg_.SendMessage(WM_TRANSPARENT_DRAWBKGND, reinterpret_cast<WPARAM>(cancel.dc()),
-                     reinterpret_cast<LPARAM>(dlg_.m_btnCancel.m_hWnd));
-    EXPECT_TRUE(cancel.Read() == background_.Crop(kCancelAt.x, kCancelAt.y, 16, 17));
+    for (const RECT& rc : {RECT{37, 21, 87, 41}, RECT{480, 10, 496, 27}}) {
+        CProbe child(dlg_, 0, true);
+        child.MoveWindow(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
+        Dib dib(rc.right - rc.left, rc.bottom - rc.top);
+        EXPECT_EQ(1, RequestBackground(dlg_, child, dib.dc()));
+        EXPECT_EQ(0, Differences(dib.Read(), skin_, rc.left, rc.top));
+    }
 }
 
-TEST(BackgroundBeforeSizingTest, RequestBeforeTheFirstCacheCopiesNothingAndAnswersOne) {
-    CTestUpdaterDlg dlg(false);
-    ASSERT_TRUE(dlg.m_hWnd);
-    EXPECT_EQ(nullptr, dlg.m_pBkgndDC);
-    Dib dib(16, 17, 0x010203);
-    EXPECT_EQ(1, dlg.SendMessage(WM_TRANSPARENT_DRAWBKGND, reinterpret_cast<WPARAM>(dib.dc()),
-                                 reinterpret_cast<LPARAM>(dlg.m_btnCancel.m_hWnd)));
-    EXPECT_EQ(std::set<Rgb>{0x010203}, dib.Read().Colours());
+TEST_F(BackgroundTest, RequestBeforeTheFirstCacheCopiesNothingAndAnswersOne) {
+    CTestUpdaterDlg fresh(false);
+    ASSERT_EQ(nullptr, fresh.m_pBkgndDC);
+    Dib dib(16, 17);
+    EXPECT_EQ(1, RequestBackground(fresh, fresh.m_btnCancel, dib.dc()));
+    EXPECT_EQ(std::vector<Rgb>(16 * 17, kMarker), dib.Read().px);
 }
 
-TEST_F(BackgroundTest, MinimisedWindowRebuildsAtItsSizeAndPaintsTheIcon) {
-    dlg_.ShowWindow(SW_MINIMIZE);
-    ASSERT_TRUE(IsIconic(dlg_));
-    RECT rc;
-    dlg_.GetClientRect(&rc);
-    BITMAP bm = {};
-    ASSERT_TRUE(dlg_.m_pBkgndBitmap && dlg_.m_pBkgndBitmap->GetBitmap(&bm));
-    // An empty client area (as here) gets the system's stand-in for an empty bitmap.
-    EXPECT_EQ(std::max<LONG>(rc.right, 1), bm.bmWidth);
-    EXPECT_EQ(std::max<LONG>(rc.bottom, 1), bm.bmHeight);
-
-    // With no client area there is no WM_PAINT to wait for: run the paint pass directly.
-    dlg_.OnPaint();
-    EXPECT_EQ(1, dlg_.Count(WM_ICONERASEBKGND));
-
-    dlg_.ShowWindow(SW_RESTORE);
-    EXPECT_TRUE(Cache() == background_);
+TEST_F(BackgroundTest, PaintsLeakNoGdiObjects) {
+    const int base = CountGdiObjects();
+    HGDIOBJ probe = CreateSolidBrush(RGB(1, 2, 3));
+    ASSERT_EQ(base + 1, CountGdiObjects()) << "the count must see one object";
+    DeleteObject(probe);
+    int before = 0;
+    for (int i = 0; i <= 300; ++i) {
+        dlg_.m_progressFile.SetPos(i % 101);
+        dlg_.m_btnCancel.SendMessage(i % 2 ? WM_MOUSEMOVE : WM_MOUSELEAVE);
+        dlg_.m_btnCancel.SendMessage(BM_SETSTATE, i % 3 == 0);
+        dlg_.m_staticFile.SetWindowText(i % 2 ? "123 KB of 456 KB" : "x.exe");
+        dlg_.SendMessage(WM_SIZE, SIZE_RESTORED, MAKELPARAM(512, 133));
+        Shot(dlg_);
+        if (i == 0) // the first paint may make objects that the system keeps
+            before = CountGdiObjects();
+    }
+    EXPECT_EQ(before, CountGdiObjects());
 }
 
 } // namespace

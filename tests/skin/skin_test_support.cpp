@@ -4,34 +4,14 @@
 
 #include <algorithm>
 
-namespace skintest {
-
-Pixels Pixels::Crop(int x, int y, int w, int h) const {
-    Pixels part;
-    part.width = w;
-    part.height = h;
-    part.px.reserve(static_cast<size_t>(w) * h);
-    for (int row = y; row < y + h; ++row)
-        for (int col = x; col < x + w; ++col)
-            part.px.push_back(at(col, row));
-    return part;
-}
-
-Dib::Dib(int width, int height, Rgb fill) : m_nWidth(width), m_nHeight(height) {
+Dib::Dib(int w, int h, Rgb fill) : m_w(w), m_h(h) {
     BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    m_hBitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    m_pBits = static_cast<Rgb*>(bits);
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    m_hBitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_bits),
+                                 nullptr, 0);
     m_hDC = CreateCompatibleDC(nullptr);
     m_hOld = SelectObject(m_hDC, m_hBitmap);
-    for (int i = 0; i < width * height; ++i)
-        m_pBits[i] = fill;
+    std::fill(m_bits, m_bits + w * h, fill);
 }
 
 Dib::~Dib() {
@@ -42,134 +22,74 @@ Dib::~Dib() {
 
 Pixels Dib::Read() const {
     GdiFlush();
-    Pixels p;
-    p.width = m_nWidth;
-    p.height = m_nHeight;
-    p.px.assign(m_pBits, m_pBits + static_cast<size_t>(m_nWidth) * m_nHeight);
+    Pixels p{m_w, m_h, std::vector<Rgb>(m_bits, m_bits + m_w * m_h)};
     for (Rgb& c : p.px)
         c &= 0xFFFFFF;
     return p;
 }
 
-Pixels ResourcePixels(UINT nID) {
+Pixels Grab(HDC hdc, int w, int h) {
+    Dib dib(w, h);
+    BitBlt(dib.dc(), 0, 0, w, h, hdc, 0, 0, SRCCOPY);
+    return dib.Read();
+}
+
+Pixels Resource(UINT nID) {
     CBitmap bitmap;
-    bitmap.LoadBitmap(nID);
     BITMAP bm = {};
-    if (!bitmap.GetBitmap(&bm))
-        return Pixels();
-    Dib dib(bm.bmWidth, bm.bmHeight);
-    CDC source;
-    source.CreateCompatibleDC(dib.dc());
-    CSelectGuard select(source, bitmap.GetSafeHandle());
-    BitBlt(dib.dc(), 0, 0, bm.bmWidth, bm.bmHeight, source, 0, 0, SRCCOPY);
-    return dib.Read();
+    bitmap.LoadBitmap(nID);
+    bitmap.GetBitmap(&bm);
+    CDC dc;
+    dc.CreateCompatibleDC(nullptr);
+    CSelectGuard select(dc, bitmap.GetSafeHandle());
+    return Grab(dc, bm.bmWidth, bm.bmHeight);
 }
 
-Pixels Capture(HWND hWnd) {
-    RECT rc;
-    GetClientRect(hWnd, &rc);
-    Dib dib(rc.right, rc.bottom);
-    CClientDC window(hWnd);
-    BitBlt(dib.dc(), 0, 0, rc.right, rc.bottom, window, 0, 0, SRCCOPY);
-    return dib.Read();
-}
-
-Pixels PaintAndCapture(HWND hWnd) {
+Pixels Shot(HWND hWnd) {
     RedrawWindow(hWnd, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    return Capture(hWnd);
+    RECT rc;
+    GetClientRect(hWnd, &rc);
+    CClientDC dc(hWnd);
+    return Grab(dc, rc.right, rc.bottom);
+}
+
+int Differences(const Pixels& shot, const Pixels& src, int sx, int sy, int64_t except) {
+    if (sx < 0 || sy < 0 || sx + shot.w > src.w || sy + shot.h > src.h)
+        return -1;
+    int n = 0;
+    for (int y = 0; y < shot.h; ++y)
+        for (int x = 0; x < shot.w; ++x)
+            n += shot.at(x, y) != src.at(sx + x, sy + y) && shot.at(x, y) != except;
+    return n;
 }
 
 int CountGdiObjects() {
-    const DWORD count = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (count != 0)
-        return static_cast<int>(count);
-    // A handle with a zero upper half names its table entry whatever the entry's generation.
+    if (const DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS))
+        return static_cast<int>(n);
+    // Wine answers 0: count live handle-table entries (a zero upper half names any generation).
     int live = 0;
-    for (UINT_PTR index = 1; index < 0x10000; ++index)
-        if (GetObjectType(reinterpret_cast<HGDIOBJ>(index)) != 0)
-            ++live;
+    for (UINT_PTR i = 1; i < 0x10000; ++i)
+        live += GetObjectType(reinterpret_cast<HGDIOBJ>(i)) != 0;
     return live;
 }
 
-namespace {
-const char kPlainParentClass[] = "SkinTestPlainParent";
-} // namespace
+HFONT TestFont() {
+    static HFONT font = CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
+                                    NONANTIALIASED_QUALITY, 0, "Tahoma");
+    return font;
+}
 
 CTestUpdaterDlg::CTestUpdaterDlg(bool bLayOut) : CUpdaterDlg(nullptr) {
     if (!Create(IDD_UPDATER) || !bLayOut)
         return;
-    BITMAP bm = {};
-    m_bmpBackground.GetBitmap(&bm);
-    SetWindowPos(nullptr, 0, 0, bm.bmWidth, bm.bmHeight,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+    SetWindowPos(nullptr, 0, 0, 512, 133, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     m_btnCancel.SetBitmap(IDB_CANCEL);
-    RECT button = {};
-    m_btnCancel.GetClientRect(&button);
-    m_progressFile.MoveWindow(kProgressFileAt.x, kProgressFileAt.y, 492, 15);
+    m_progressFile.MoveWindow(7, 50, 492, 15);
     m_progressTotal.MoveWindow(7, 70, 492, 15);
-    m_staticFile.MoveWindow(kStaticFileAt.x, kStaticFileAt.y, 300, 16);
+    m_staticFile.MoveWindow(kStaticAt.x, kStaticAt.y, 300, 16);
     m_staticSize.MoveWindow(10, 110, 548, 15);
-    m_btnCancel.MoveWindow(kCancelAt.x, kCancelAt.y, button.right, button.bottom);
+    m_btnCancel.MoveWindow(kCancelAt.x, kCancelAt.y, 16, 17);
     ShowWindow(SW_SHOWNOACTIVATE);
     UpdateWindow();
 }
-
-int CTestUpdaterDlg::Count(UINT message) const {
-    return static_cast<int>(std::count(m_messages.begin(), m_messages.end(), message));
-}
-
-CTestUpdaterDlg::~CTestUpdaterDlg() {
-    if (m_hWnd)
-        ::DestroyWindow(m_hWnd);
-}
-
-CPlainParent::CPlainParent() {
-    WNDCLASSA wc = {};
-    if (!GetClassInfoA(GetModuleHandleA(nullptr), kPlainParentClass, &wc)) {
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = kPlainParentClass;
-        RegisterClassA(&wc);
-    }
-    HWND hWnd = CreateWindowExA(WS_EX_TOOLWINDOW, kPlainParentClass, "",
-                                WS_POPUP | WS_CLIPCHILDREN | WS_VISIBLE, 0, 0, 400, 100, nullptr,
-                                nullptr, GetModuleHandleA(nullptr), nullptr);
-    SubclassWindow(hWnd);
-}
-
-CPlainParent::~CPlainParent() {
-    if (m_hWnd)
-        ::DestroyWindow(m_hWnd);
-}
-
-bool CPlainParent::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& lResult) {
-    if (message != WM_ERASEBKGND)
-        return false;
-    HDC hdc = reinterpret_cast<HDC>(wParam);
-    if (WindowFromDC(hdc) != m_hWnd) {
-        ++m_nChildErases;
-        RECT all = {0, 0, 4096, 4096};
-        HBRUSH brush = CreateSolidBrush(m_crErase);
-        FillRect(hdc, &all, brush);
-        DeleteObject(brush);
-    }
-    lResult = TRUE;
-    return true;
-}
-
-HFONT TestFont() {
-    static HFONT s_font = CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                      NONANTIALIASED_QUALITY, DEFAULT_PITCH, "Tahoma");
-    return s_font;
-}
-
-HWND CreateChild(HWND hParent, const char* pszClass, const char* pszText, DWORD dwStyle, int x,
-                 int y, int w, int h, int nID) {
-    return CreateWindowExA(0, pszClass, pszText, WS_CHILD | dwStyle, x, y, w, h, hParent,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(nID)),
-                           GetModuleHandleA(nullptr), nullptr);
-}
-
-} // namespace skintest
