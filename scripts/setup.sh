@@ -17,7 +17,7 @@ fi
 
 for p in cmake make g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686 \
          wine wine32:i386 xvfb x11-utils locales fonts-wqy-microhei googletest \
-         python3 imagemagick nginx-light; do
+         python3 imagemagick nginx-light curl; do
   have_pkg "$p" || need+=("$p")
 done
 

@@ -1,0 +1,210 @@
+#!/usr/bin/env bash
+# Measures the figures of docs/performance.md, each as a ratio of two things timed side by side
+# in this one run, under the same Wine session: the digest against md5sum, a run with nothing
+# to update against md5sum plus an empty program's start, the engine's download against a bare
+# WinInet loop, and the engine's peak working set for a small and a large download; beside them
+# the parts that explain them (the digest fed larger reads, the start-up alone, 1000 empty
+# entries, curl, the whole program with its window). Takes about 2.5 minutes; prints a Markdown
+# table and keeps it in BUILD_DIR/bench-results.md.
+# Usage: bench/run.sh [REPEAT]   (median of REPEAT pairs, default 7)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="${BUILD_DIR:-$root/build}"
+data="$build/bench-data"
+repeat="${1:-7}"
+
+"$root/scripts/setup.sh" >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+cmake --build "$build" -j"$(nproc)" --target Updater mkmanifest wine_keepalive digest_speed \
+  download_speed run_timer empty_program engine_memory >/dev/null
+
+# Everything from here on runs on one CPU: under Wine every socket read and every message to
+# another thread is a round trip through wineserver, and when the two sides sit on different
+# virtual CPUs each wake-up crosses CPUs, which made the same download take 1.5 s or 7 s from
+# one run to the next. BENCH_CPU=all leaves the scheduler free.
+cores=$(nproc)
+bench_cpu="${BENCH_CPU:-$((cores - 1))}"
+if [ "$bench_cpu" != all ]; then taskset -p -c "$bench_cpu" $$ >/dev/null; fi
+
+source "$root/scripts/wine-session.sh"
+source "$root/scripts/http-serve.sh"
+finished=""
+finish() {
+  [ -n "$finished" ] && return
+  finished=1
+  http_serve_stop
+  wine_session_stop
+  rm -rf "$data"
+}
+trap finish EXIT
+trap 'finish; exit 130' INT
+trap 'finish; exit 143' TERM
+
+say() { printf 'bench: %s\n' "$*" >&2; }
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+now() { date +%s%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", (b - a) / 1e9 }'; }
+# The value of NAME=... in a program's output (Wine's console output ends lines with CR).
+field() { tr -d '\r' | sed -n "s/.*\\b$1=\\([0-9.]*\\).*/\\1/p" | head -n 1; }
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+mib_s() { awk -v s="$2" -v m="$1" 'BEGIN { printf (m / s < 10 ? "%.1f" : "%.0f"), m / s }'; }
+spread() { printf '%s\n' "$@" | sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { print lo "-" hi }'; }
+bin="$build/bin"
+benchbin="$build/bench"
+
+# --- data: one 256 MiB file, 1000 files of 256 MiB in all, sparse files for memory ----------
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+say "preparing $data"
+rm -rf "$data"
+mkdir -p "$data/big" "$data/many" "$data/install-dl" "$data/temp" "$data/m16" "$data/m1024" \
+  "$data/www/big" "$data/www/many"
+head -c $((256 << 20)) /dev/urandom >"$data/big/big.bin"
+head -c $((256 << 20)) /dev/urandom >"$data/many.bin"
+(cd "$data/many" && split -a 3 -d -n 1000 --additional-suffix=.dat "$data/many.bin" f)
+rm "$data/many.bin"
+truncate -s 16M "$data/m16/big.bin"
+truncate -s 1G "$data/m1024/big.bin"
+ln -s "$data/big" "$data/www/big/update"
+ln -s "$data/many" "$data/www/many/update"
+ln -s "$data/m16" "$data/www/m16"
+ln -s "$data/m1024" "$data/www/m1024"
+mkdir -p "$data/www/m16w" "$data/install-16" "$data/nothing" "$data/www/nothing" "$data/empties" \
+  "$data/www/empties"
+ln -s "$data/nothing" "$data/www/nothing/update"
+ln -s "$data/empties" "$data/www/empties/update"
+(cd "$data/empties" && for i in $(seq -w 0 999); do : >"f$i.dat"; done)
+ln -s "$data/m16" "$data/www/m16w/update"
+
+wine_session_start "$build" "$build/tests/wine_keepalive.exe"
+wine "$bin/mkmanifest.exe" "$(winpath "$data/many")" 1.0 >/dev/null
+wine "$bin/mkmanifest.exe" "$(winpath "$data/big")" 1.0 >/dev/null
+wine "$bin/mkmanifest.exe" "$(winpath "$data/m16")" 1.0 >/dev/null
+wine "$bin/mkmanifest.exe" "$(winpath "$data/nothing")" 1.0 >/dev/null # an empty list
+wine "$bin/mkmanifest.exe" "$(winpath "$data/empties")" 1.0 >/dev/null
+http_serve_start "$data/www" "$data" || exit 1
+[ "$HTTP_SERVE_KIND" = nginx ] || say "nginx is missing: Python's server stands in (slower)"
+base="http://127.0.0.1:$HTTP_SERVE_PORT"
+# The no-update run: the updater sits among the 1000 files it checks.
+cp "$bin/Updater.exe" "$data/many/"
+printf '[Download]\r\nsite1=%s/many\r\n' "$base" >"$data/many/Updater.INI"
+# The whole program's download: an empty installation that fetches big.bin.
+cp "$bin/Updater.exe" "$data/install-dl/"
+printf '[Download]\r\nsite1=%s/big\r\n' "$base" >"$data/install-dl/Updater.INI"
+# The same start with an empty list: start-up, COM and the manifest fetch without digests.
+cp "$bin/Updater.exe" "$data/nothing/"
+printf '[Download]\r\nsite1=%s/nothing\r\n' "$base" >"$data/nothing/Updater.INI"
+# And with 1000 empty files: the cost of an entry without the cost of its bytes.
+cp "$bin/Updater.exe" "$data/empties/"
+printf '[Download]\r\nsite1=%s/empties\r\n' "$base" >"$data/empties/Updater.INI"
+cp "$bin/Updater.exe" "$data/install-16/"
+printf '[Download]\r\nsite1=%s/m16w\r\n' "$base" >"$data/install-16/Updater.INI"
+cat "$data/big/big.bin" "$data/many"/*.dat >/dev/null # everything in the page cache
+
+# --- 1. digest throughput -----------------------------------------------------------------
+say "1. digest of 256 MiB: CFileDigest against md5sum, $repeat times"
+ours=() theirs=() pairs1=() big_reads=()
+for _ in $(seq "$repeat"); do
+  out=$(wine "$benchbin/digest_speed.exe" "$(winpath "$data/big/big.bin")")
+  o=$(field seconds <<<"$out")
+  digest=$(tr -d '\r' <<<"$out" | sed -n 's/.*md5=//p')
+  t0=$(now)
+  sum=$(md5sum "$data/big/big.bin" | cut -d' ' -f1)
+  t=$(elapsed "$t0" "$(now)")
+  ours+=("$o") theirs+=("$t") pairs1+=("$(ratio "$t" "$o")")
+  big_reads+=("$(wine "$benchbin/digest_speed.exe" "$(winpath "$data/big/big.bin")" 65536 | field seconds)")
+done
+digest_64k=$(median "${big_reads[@]}")
+[ "$digest" = "$sum" ] || { say "digest mismatch: $digest vs $sum"; exit 1; }
+digest_ours=$(median "${ours[@]}")
+digest_md5sum=$(median "${theirs[@]}")
+
+# --- 2. a run with nothing to update --------------------------------------------------------
+say "2. nothing to update, 1000 files / 256 MiB: updater against md5sum + empty program, $repeat times"
+ours=() sums=() empties=() startups=() entries=() pairs2=()
+for _ in $(seq "$repeat"); do
+  o=$(wine "$benchbin/run_timer.exe" none "$(winpath "$data/many/Updater.exe")" | field seconds)
+  t0=$(now)
+  md5sum "$data/many"/*.dat >/dev/null
+  m=$(elapsed "$t0" "$(now)")
+  e=$(wine "$benchbin/run_timer.exe" run "$(winpath "$benchbin/empty_program.exe")" | field seconds)
+  startups+=("$(wine "$benchbin/run_timer.exe" none "$(winpath "$data/nothing/Updater.exe")" | field seconds)")
+  entries+=("$(wine "$benchbin/run_timer.exe" none "$(winpath "$data/empties/Updater.exe")" | field seconds)")
+  ours+=("$o") sums+=("$m") empties+=("$e")
+  pairs2+=("$(awk -v o="$o" -v m="$m" -v e="$e" 'BEGIN { printf "%.2f", o / (m + e) }')")
+done
+none_startup=$(median "${startups[@]}")
+none_entries=$(median "${entries[@]}")
+none_ours=$(median "${ours[@]}")
+none_md5sum=$(median "${sums[@]}")
+none_empty=$(median "${empties[@]}")
+none_base=$(awk -v a="$none_md5sum" -v b="$none_empty" 'BEGIN { printf "%.4f", a + b }')
+
+# --- 3. download of 256 MiB from the server ---------------------------------------------------
+say "3. download of 256 MiB: engine against bare WinInet (curl, whole program beside), $repeat times"
+engines=() loops=() curls=() pairs=()
+through_engine() {
+  wine "$benchbin/download_speed.exe" engine "$base/big/update/" big.bin "$(winpath "$data/temp")" |
+    field seconds
+}
+through_loop() {
+  wine "$benchbin/download_speed.exe" wininet "$base/big/update/big.bin" \
+    "$(winpath "$data/temp/loop.bin")" | field seconds
+}
+for i in $(seq "$repeat"); do
+  # Each goes first in every other pair, so that neither profits from going first.
+  if [ $((i % 2)) -eq 1 ]; then
+    e=$(through_engine) l=$(through_loop)
+  else
+    l=$(through_loop) e=$(through_engine)
+  fi
+  engines+=("$e") loops+=("$l") pairs+=("$(ratio "$l" "$e")")
+  curls+=("$(curl -s -o "$data/temp/curl.bin" -w '%{time_total}' "$base/big/update/big.bin")")
+  rm -f "$data/temp/curl.bin"
+done
+dl_engine=$(median "${engines[@]}")
+dl_wininet=$(median "${loops[@]}")
+dl_curl=$(median "${curls[@]}")
+say "   the whole program once (its window shows every block)"
+out=$(wine "$benchbin/run_timer.exe" run "$(winpath "$data/install-dl/Updater.exe")")
+dl_program=$(field seconds <<<"$out")
+program_peak=$(field peak_working_set_kib <<<"$out")
+cmp -s "$data/big/big.bin" "$data/install-dl/big.bin" || { say "the whole program's download differs"; exit 1; }
+rm -rf "$data/install-dl/big.bin" "$data/install-dl/Update"
+
+# --- 4. peak working set ------------------------------------------------------------------------
+say "4. peak working set: the engine for 16 MiB and 1 GiB, the whole program for 16 MiB"
+out=$(wine "$benchbin/run_timer.exe" run "$(winpath "$data/install-16/Updater.exe")")
+program_peak16=$(field peak_working_set_kib <<<"$out")
+cmp -s "$data/m16/big.bin" "$data/install-16/big.bin" || { say "the 16 MiB download differs"; exit 1; }
+mem16=$(wine "$benchbin/engine_memory.exe" 16 "$base/m16/" | field peak_working_set_kib)
+mem1g=$(wine "$benchbin/engine_memory.exe" 1024 "$base/m1024/" | field peak_working_set_kib)
+mem_diff=$(awk -v a="$mem16" -v b="$mem1g" 'BEGIN { d = b - a; if (d < 0) d = -d; print d }')
+
+# --- the table --------------------------------------------------------------------------------
+verdict() { awk -v v="$1" -v op="$2" -v g="$3" 'BEGIN {
+  ok = (op == ">=") ? (v >= g) : (v <= g); print ok ? "met" : "**missed**" }'; }
+# Each ratio is the median of the ratios of runs made back to back, so that a change in the
+# machine's load during the run moves both sides of a pair alike.
+r1=$(median "${pairs1[@]}")
+r2=$(median "${pairs2[@]}")
+r3=$(median "${pairs[@]}")
+{
+  echo "Measured $(LC_ALL=C date -u '+%Y-%m-%d %H:%M UTC') on" \
+    "$(LC_ALL=C lscpu | sed -n 's/^Model name: *//p' | head -n 1)," \
+    "$cores cores, $(LC_ALL=C free -g | awk '/^Mem/ { print $2 }') GiB RAM, $(wine --version), nginx" \
+    "$(nginx -v 2>&1 | sed 's/.*nginx\///'), $HTTP_SERVE_KIND serving on loopback;" \
+    "pinned to CPU $bench_cpu; median of $repeat; load average before: $load_before;" \
+    "command: \`bench/run.sh\`"
+  echo
+  echo "| # | figure | ours | reference | ratio | goal | |"
+  echo "|---|---|---|---|---|---|---|"
+  echo "| 1 | digest of one 256 MiB file | CFileDigest ${digest_ours} s ($(mib_s 256 "$digest_ours") MiB/s) | md5sum ${digest_md5sum} s ($(mib_s 256 "$digest_md5sum") MiB/s) | ${r1} (throughput; pairs $(spread "${pairs1[@]}")) | >= 0.6 | $(verdict "$r1" '>=' 0.6) |"
+  echo "| 1' | beside it | the same digest code fed 64 KiB reads: ${digest_64k} s ($(mib_s 256 "$digest_64k") MiB/s) | | | | |"
+  echo "| 2 | nothing to update, 1000 files / 256 MiB: start to WM_UPDATE_NONE | Updater.exe ${none_ours} s | md5sum ${none_md5sum} s + empty program ${none_empty} s = ${none_base} s | ${r2} (time; pairs $(spread "${pairs2[@]}")) | <= 1.7 | $(verdict "$r2" '<=' 1.7) |"
+  echo "| 2' | beside it | Updater.exe with an empty list: ${none_startup} s (start-up, COM, manifest fetch); with 1000 empty files: ${none_entries} s | | | | |"
+  echo "| 3 | download of one 256 MiB file from $HTTP_SERVE_KIND | engine, null receiver ${dl_engine} s ($(mib_s 256 "$dl_engine") MiB/s; $(spread "${engines[@]}") s) | WinInet loop, 8192-byte blocks ${dl_wininet} s ($(mib_s 256 "$dl_wininet") MiB/s; $(spread "${loops[@]}") s) | ${r3} (throughput; pairs $(spread "${pairs[@]}")) | >= 0.9 | $(verdict "$r3" '>=' 0.9) |"
+  echo "| 3' | beside it | whole Updater.exe with its window ${dl_program} s ($(mib_s 256 "$dl_program") MiB/s, peak ${program_peak} KiB) | curl ${dl_curl} s ($(mib_s 256 "$dl_curl") MiB/s) | | | |"
+  echo "| 4 | engine's peak working set | 1 GiB download: ${mem1g} KiB | 16 MiB download: ${mem16} KiB | difference ${mem_diff} KiB | <= 4096 KiB | $(verdict "$mem_diff" '<=' 4096) |"
+  echo "| 4' | beside it | whole Updater.exe, 256 MiB download: ${program_peak} KiB | whole Updater.exe, 16 MiB download: ${program_peak16} KiB | | | |"
+} | tee "$build/bench-results.md"
