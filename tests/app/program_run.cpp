@@ -1,37 +1,70 @@
 #include "tests/app/program_run.h"
 
-#include <shellapi.h>
-
+#include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <sstream>
-
-#ifndef UPDATER_EXE_UNIX
-#error "the test build names the programs under test"
-#endif
 
 namespace testsupport {
 
 namespace {
 
-const char kClientClass[] = "Quillmarket";
-
-bool StartProcess(const std::string& commandLine, const std::string& folder,
-                  PROCESS_INFORMATION& info) {
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
+bool StartProcess(std::string line, const std::string& folder, PROCESS_INFORMATION& info) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
-    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+    return CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
                           &startup, &info) != FALSE;
 }
 
-// Closes every client window still open and waits for its process.
-void CloseClients() {
+struct WindowQuery {
+    DWORD pid;
+    const char* caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lp) {
+    WindowQuery* q = reinterpret_cast<WindowQuery*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    char cls[16] = {};
+    char text[256] = {};
+    GetClassNameA(hwnd, cls, sizeof(cls));
+    GetWindowTextA(hwnd, text, sizeof(text));
+    if (pid != q->pid || !IsWindowVisible(hwnd) || std::strcmp(cls, "#32770") != 0 ||
+        std::strcmp(text, q->caption) != 0)
+        return TRUE;
+    q->found = hwnd;
+    return FALSE;
+}
+
+} // namespace
+
+ProgramRun::ProgramRun(const InstallFolder& folder) : m_folder(folder) {
+    m_logPath = folder / "client.log";
+    const std::string readyName = "QuillmarketTestReady-" + std::to_string(GetCurrentProcessId());
+    m_ready = CreateEventA(nullptr, FALSE, FALSE, readyName.c_str());
+    SetEnvironmentVariableA("QUILLMARKET_LOG", m_logPath.c_str());
+    SetEnvironmentVariableA("QUILLMARKET_READY_EVENT", readyName.c_str());
+    // The build's Unix paths, as Wine sees them.
+    std::string updater = "Z:" UPDATER_EXE_UNIX, client = "Z:" CLIENT_EXE_UNIX;
+    std::replace(updater.begin(), updater.end(), '/', '\\');
+    std::replace(client.begin(), client.end(), '/', '\\');
+    CopyFileA(updater.c_str(), (folder / "Updater.exe").c_str(), FALSE);
+    CopyFileA(client.c_str(), (folder / "Quillmarket.exe").c_str(), FALSE);
+}
+
+ProgramRun::~ProgramRun() {
+    if (m_updater.hProcess) {
+        if (WaitForSingleObject(m_updater.hProcess, 0) != WAIT_OBJECT_0)
+            TerminateProcess(m_updater.hProcess, 1);
+        WaitForSingleObject(m_updater.hProcess, 5000);
+        CloseHandle(m_updater.hProcess);
+        CloseHandle(m_updater.hThread);
+    }
+    // Closes the client windows one by one, waiting for each process.
     for (int i = 0; i < 8; ++i) {
-        HWND client = FindWindowA(kClientClass, nullptr);
+        HWND client = FindWindowA("Quillmarket", nullptr);
         if (!client)
-            return;
+            break;
         DWORD pid = 0;
         GetWindowThreadProcessId(client, &pid);
         HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
@@ -43,59 +76,6 @@ void CloseClients() {
             CloseHandle(process);
         }
     }
-}
-
-struct WindowQuery {
-    DWORD pid;
-    const char* caption;
-    HWND found;
-};
-
-BOOL CALLBACK MatchUpdaterWindow(HWND hwnd, LPARAM lp) {
-    WindowQuery* query = reinterpret_cast<WindowQuery*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    char cls[16] = {};
-    char text[256] = {};
-    GetClassNameA(hwnd, cls, sizeof(cls));
-    GetWindowTextA(hwnd, text, sizeof(text));
-    if (pid == query->pid && IsWindowVisible(hwnd) && std::strcmp(cls, "#32770") == 0 &&
-        std::strcmp(text, query->caption) == 0) {
-        query->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-} // namespace
-
-std::string WinePath(const std::string& unixPath) {
-    std::string path = "Z:" + unixPath;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
-ProgramRun::ProgramRun(const InstallFolder& folder) : m_folder(folder) {
-    m_logPath = folder / "client.log";
-    m_readyName = "QuillmarketTestReady-" + std::to_string(GetCurrentProcessId());
-    m_ready = CreateEventA(nullptr, FALSE, FALSE, m_readyName.c_str());
-    SetEnvironmentVariableA("QUILLMARKET_LOG", m_logPath.c_str());
-    SetEnvironmentVariableA("QUILLMARKET_READY_EVENT", m_readyName.c_str());
-    CopyFileA(WinePath(UPDATER_EXE_UNIX).c_str(), (folder / "Updater.exe").c_str(), FALSE);
-    CopyFileA(WinePath(CLIENT_EXE_UNIX).c_str(), (folder / "Quillmarket.exe").c_str(), FALSE);
-}
-
-ProgramRun::~ProgramRun() {
-    if (m_updater.hProcess) {
-        if (WaitForSingleObject(m_updater.hProcess, 0) != WAIT_OBJECT_0)
-            TerminateProcess(m_updater.hProcess, 1);
-        WaitForSingleObject(m_updater.hProcess, 5000);
-        CloseHandle(m_updater.hProcess);
-        CloseHandle(m_updater.hThread);
-    }
-    CloseClients();
     if (m_ready)
         CloseHandle(m_ready);
     SetEnvironmentVariableA("QUILLMARKET_LOG", nullptr);
@@ -104,12 +84,12 @@ ProgramRun::~ProgramRun() {
 
 bool ProgramRun::StartClient(const std::string& switches) {
     PROCESS_INFORMATION info = {};
-    const std::string exe = m_folder / "Quillmarket.exe";
-    if (!StartProcess("\"" + exe + "\" " + switches, m_folder.Path(), info))
+    if (!StartProcess("\"" + (m_folder / "Quillmarket.exe") + "\" " + switches, m_folder.Path(),
+                      info))
         return false;
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
-    return WaitForSingleObject(m_ready, 15000) == WAIT_OBJECT_0;
+    return WaitClientRestarted(15000);
 }
 
 bool ProgramRun::WaitClientRestarted(DWORD timeoutMs) {
@@ -124,31 +104,23 @@ bool ProgramRun::StartUpdater(const std::string& exeName) {
 }
 
 int ProgramRun::WaitUpdater(DWORD timeoutMs) {
-    if (WaitForSingleObject(m_updater.hProcess, timeoutMs) != WAIT_OBJECT_0)
-        return -1;
     DWORD code = 0;
-    GetExitCodeProcess(m_updater.hProcess, &code);
+    if (WaitForSingleObject(m_updater.hProcess, timeoutMs) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(m_updater.hProcess, &code))
+        return -1;
     return static_cast<int>(code);
 }
 
 HWND ProgramRun::FindUpdaterWindow(const char* caption) const {
     WindowQuery query = {m_updater.dwProcessId, caption, nullptr};
-    EnumWindows(MatchUpdaterWindow, reinterpret_cast<LPARAM>(&query));
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&query));
     return query.found;
 }
 
-std::vector<std::string> ProgramRun::ClientLog() const {
-    std::vector<std::string> lines;
-    std::istringstream in(ReadWholeFile(m_logPath));
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
-}
-
 int ProgramRun::CountLogLines(const std::string& prefix) const {
+    std::istringstream in(ClientLog());
     int count = 0;
-    for (const std::string& line : ClientLog())
+    for (std::string line; std::getline(in, line);)
         count += line.compare(0, prefix.size(), prefix) == 0 ? 1 : 0;
     return count;
 }

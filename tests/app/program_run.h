@@ -1,5 +1,5 @@
-// Runs the real programs in a fresh installation folder: copies them there, writes the INI
-// file, starts the stand-in client and the updater, and reads what the client logged.
+// Runs the real programs in a fresh installation folder: copies them there, starts the
+// stand-in client and the updater, and reads what the client logged.
 #pragma once
 
 #include "tests/support/test_files.h"
@@ -7,16 +7,13 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 namespace testsupport {
 
-// A Unix path of the build turned into the Wine path of the same file.
-std::string WinePath(const std::string& unixPath);
 class ProgramRun {
 public:
     explicit ProgramRun(const InstallFolder& folder);
-    ~ProgramRun();
+    ~ProgramRun(); // ends the updater and every client still open
 
     // Starts Quillmarket.exe with the given switches and waits until its window exists.
     bool StartClient(const std::string& switches = "-nolaunch");
@@ -24,19 +21,16 @@ public:
     bool WaitClientRestarted(DWORD timeoutMs);
     // Starts the updater under the given file name (copied there first if needed).
     bool StartUpdater(const std::string& exeName = "Updater.exe");
-    // Waits for the updater to end; its exit code, or -1 on a time-out.
+    // The updater's exit code, or -1 on a time-out.
     int WaitUpdater(DWORD timeoutMs);
-    DWORD UpdaterProcessId() const { return m_updater.dwProcessId; }
-    // The updater's visible top-level dialog window with this caption ("" for the update
-    // window, which has none), or null.
+    // The updater's visible dialog with this caption ("" for the update window), or null.
     HWND FindUpdaterWindow(const char* caption) const;
-    std::vector<std::string> ClientLog() const;
+    std::string ClientLog() const { return ReadWholeFile(m_logPath); }
     int CountLogLines(const std::string& prefix) const;
 
 private:
     const InstallFolder& m_folder;
     std::string m_logPath;
-    std::string m_readyName;
     HANDLE m_ready = nullptr;
     PROCESS_INFORMATION m_updater = {};
 };
