@@ -1,4 +1,5 @@
-// Records the engine's events, and can act at a chosen one (for example request a cancel).
+// Records the engine's events, and can act at the n-th event of a code (for example, request a
+// cancel there). Events arrive on the worker thread.
 #pragma once
 
 #include "engine/update_notify.h"
@@ -20,16 +21,52 @@ struct RecordedEvent {
 
 class NotifyRecorder : public IUpdateNotify {
 public:
-    void OnUpdateEvent(DWORD dwArg1, DWORD dwArg2, int nEvent, const char* pszText) override;
-    void ActAt(int code, int occurrence, std::function<void()> action);
-
-    std::vector<RecordedEvent> Events() const;
-    std::vector<int> Codes() const;
-    // Codes with runs of progress events squeezed to one "4*" entry, for readable sequences.
-    std::string Sequence() const;
-    int Count(int code) const;
+    void OnUpdateEvent(DWORD dwArg1, DWORD dwArg2, int nEvent, const char* pszText) override {
+        std::function<void()> due;
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            const int occurrence = CountLocked(nEvent);
+            m_events.push_back(
+                {nEvent, dwArg1, dwArg2, pszText ? pszText : "", pszText != nullptr});
+            for (const Trigger& t : m_triggers)
+                if (t.code == nEvent && t.occurrence == occurrence)
+                    due = t.action;
+        }
+        if (due)
+            due(); // outside the lock: the action may touch the engine
+    }
+    void ActAt(int code, int occurrence, std::function<void()> action) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_triggers.push_back({code, occurrence, std::move(action)});
+    }
+    std::vector<RecordedEvent> Events() const {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_events;
+    }
+    int Count(int code) const {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return CountLocked(code);
+    }
+    // The codes in order, with each run of progress events written once as "4*".
+    std::string Sequence() const {
+        std::string out;
+        int previous = 0;
+        for (const RecordedEvent& e : Events()) {
+            if (!(e.code == UPD_EVT_PROGRESS && previous == UPD_EVT_PROGRESS))
+                out += (out.empty() ? "" : " ") + std::to_string(e.code) +
+                       (e.code == UPD_EVT_PROGRESS ? "*" : "");
+            previous = e.code;
+        }
+        return out;
+    }
 
 private:
+    int CountLocked(int code) const {
+        int n = 0;
+        for (const RecordedEvent& e : m_events)
+            n += e.code == code ? 1 : 0;
+        return n;
+    }
     struct Trigger {
         int code;
         int occurrence;
