@@ -1,6 +1,5 @@
 #include "skin_test_support.h"
 
-#include "res/resource.h"
 #include "skin/transparent_ctrl.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +16,9 @@ struct CProbe : CWnd {
             MarkTransparent(m_hWnd);
     }
     bool OnMessage(UINT message, WPARAM, LPARAM, LRESULT& lResult) override {
-        if (message == WM_TRANSPARENT_BKGNDCHANGED)
-            lResult = (++m_nChanged, m_answer);
-        return message == WM_TRANSPARENT_BKGNDCHANGED;
+        const bool mine = message == WM_TRANSPARENT_BKGNDCHANGED;
+        lResult = mine ? (++m_nChanged, m_answer) : lResult;
+        return mine;
     }
     LRESULT m_answer;
     int m_nChanged = 0;
@@ -28,26 +27,21 @@ bool Invalid(HWND hWnd) {
     return GetUpdateRect(hWnd, nullptr, FALSE) != 0;
 }
 
+LRESULT RequestBackground(CWnd& dlg, HWND hChild, HDC hdc) {
+    return dlg.SendMessage(WM_TRANSPARENT_DRAWBKGND, reinterpret_cast<WPARAM>(hdc),
+                           reinterpret_cast<LPARAM>(hChild));
+}
+
 class BackgroundTest : public ::testing::Test {
 protected:
-    LRESULT RequestBackground(CTestUpdaterDlg& dlg, HWND hChild, HDC hdc) {
-        return dlg.SendMessage(WM_TRANSPARENT_DRAWBKGND, reinterpret_cast<WPARAM>(hdc),
-                               reinterpret_cast<LPARAM>(hChild));
-    }
-    Pixels Cache() const {
-        return dlg_.m_pBkgndDC ? Grab(dlg_.m_pBkgndDC->GetSafeHdc(), 512, 133) : Pixels();
-    }
     CTestUpdaterDlg dlg_;
     const Pixels skin_ = Resource(IDB_BACKGROUND);
 };
 
-TEST_F(BackgroundTest, PaintShowsTheSkin) {
+TEST_F(BackgroundTest, PaintShowsTheSkinAndSizeRebuildsItForVisibleMarkedChildren) {
     for (HWND child = GetTopWindow(dlg_); child; child = GetWindow(child, GW_HWNDNEXT))
         ShowWindow(child, SW_HIDE);
     EXPECT_TRUE(Shot(dlg_) == skin_);
-}
-
-TEST_F(BackgroundTest, SizeRebuildsAndInvalidatesVisibleMarkedChildren) {
     CProbe answers0(dlg_, 10, true), answers1(dlg_, 40, true, 1), answers2(dlg_, 70, true, 2);
     CProbe hidden(dlg_, 100, true, 0, 0), unmarked(dlg_, 130, false);
     CProbe grandchild(unmarked, 0, true);
@@ -56,7 +50,8 @@ TEST_F(BackgroundTest, SizeRebuildsAndInvalidatesVisibleMarkedChildren) {
 
     dlg_.SendMessage(WM_SIZE, SIZE_RESTORED, MAKELPARAM(512, 133)); // same size: still rebuilds
     EXPECT_TRUE(Invalid(dlg_));
-    EXPECT_TRUE(Cache() == skin_);
+    ASSERT_NE(nullptr, dlg_.m_pBkgndDC);
+    EXPECT_TRUE(Grab(dlg_.m_pBkgndDC->GetSafeHdc(), 512, 133) == skin_);
     const CProbe* probes[] = {&answers0, &answers1, &answers2, &hidden, &unmarked, &grandchild};
     const int changed[] = {1, 1, 1, 0, 0, 0};
     const bool invalid[] = {true, false, true, false, false, false};
@@ -66,22 +61,22 @@ TEST_F(BackgroundTest, SizeRebuildsAndInvalidatesVisibleMarkedChildren) {
     }
 }
 
-TEST_F(BackgroundTest, ChildGetsExactlyTheCachePixelsUnderIt) {
+// Before the first cache there is nothing to copy, but the child must still not paint its own.
+TEST_F(BackgroundTest, ChildGetsExactlyTheCachePixelsUnderItOrNothingBeforeTheFirstCache) {
     for (const RECT& rc : {RECT{37, 21, 87, 41}, RECT{480, 10, 496, 27}}) {
         CProbe child(dlg_, 0, true);
         child.MoveWindow(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
-        Dib dib(rc.right - rc.left, rc.bottom - rc.top);
-        EXPECT_EQ(1, RequestBackground(dlg_, child, dib.dc()));
-        EXPECT_EQ(0, Differences(dib.Read(), skin_, rc.left, rc.top));
+        LRESULT answer = 0;
+        const Pixels got = Capture(rc.right - rc.left, rc.bottom - rc.top,
+                                   [&](HDC dc) { answer = RequestBackground(dlg_, child, dc); });
+        EXPECT_EQ(1, answer);
+        EXPECT_EQ(0, Differences(got, skin_, rc.left, rc.top));
     }
-}
-
-TEST_F(BackgroundTest, RequestBeforeTheFirstCacheCopiesNothingAndAnswersOne) {
     CTestUpdaterDlg fresh(false);
     ASSERT_EQ(nullptr, fresh.m_pBkgndDC);
-    Dib dib(16, 17);
-    EXPECT_EQ(1, RequestBackground(fresh, fresh.m_btnCancel, dib.dc()));
-    EXPECT_EQ(std::vector<Rgb>(16 * 17, kMarker), dib.Read().px);
+    EXPECT_TRUE(Capture(16, 17, [&](HDC dc) {
+                    EXPECT_EQ(1, RequestBackground(fresh, fresh.m_btnCancel, dc));
+                }).Untouched());
 }
 
 TEST_F(BackgroundTest, PaintsLeakNoGdiObjects) {

@@ -1,11 +1,8 @@
 #include "skin_test_support.h"
 
-#include "res/resource.h"
 #include "skin/skin_button.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 class SkinButtonTest : public ::testing::Test {
 protected:
@@ -13,10 +10,10 @@ protected:
     Pixels Expected(int n) const {
         Pixels p{16, 17, {}};
         for (int y = 0; y < 17; ++y)
-            for (int x = 0; x < 16; ++x) {
-                const Rgb c = strip_.at(n * 16 + x, y);
-                p.px.push_back(c == kMagenta ? skin_.at(kCancelAt.x + x, kCancelAt.y + y) : c);
-            }
+            for (int x = 0; x < 16; ++x)
+                p.px.push_back(strip_.at(n * 16 + x, y) == kMagenta
+                                   ? skin_.at(kCancelAt.x + x, kCancelAt.y + y)
+                                   : strip_.at(n * 16 + x, y));
         return p;
     }
 
@@ -26,24 +23,29 @@ protected:
     const Pixels skin_ = Resource(IDB_BACKGROUND);
 };
 
-TEST_F(SkinButtonTest, ImagePerStateDisabledOverPressedOverHot) {
+TEST_F(SkinButtonTest, ImagePerStateDisabledOverPressedOverHotAndRepaintOnlyOnEnterOrLeave) {
     ASSERT_EQ(80, strip_.w);
     ASSERT_FALSE(Expected(1) == Expected(0) || Expected(2) == Expected(1) ||
                  Expected(4) == Expected(2) || Expected(4) == Expected(1));
     ASSERT_GT(std::count(strip_.px.begin(), strip_.px.end(), kMagenta), 0);
-
     auto shows = [&](int image) { return Shot(cancel_) == Expected(image); };
+    auto invalidates = [&](UINT message) {
+        ValidateRect(cancel_, nullptr);
+        cancel_.SendMessage(message, 0, MAKELPARAM(4, 4));
+        return GetUpdateRect(cancel_, nullptr, FALSE) != 0;
+    };
     EXPECT_TRUE(shows(0)) << "normal";
-    cancel_.SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(4, 4));
+    EXPECT_TRUE(invalidates(WM_MOUSEMOVE));
+    EXPECT_FALSE(invalidates(WM_MOUSEMOVE)) << "still inside";
     EXPECT_TRUE(shows(1)) << "hot";
     cancel_.SendMessage(BM_SETSTATE, TRUE);
     EXPECT_TRUE(shows(2)) << "pressed while hot";
-    cancel_.SendMessage(WM_MOUSELEAVE);
+    EXPECT_TRUE(invalidates(WM_MOUSELEAVE));
     EXPECT_TRUE(shows(2)) << "pressed";
+    EXPECT_TRUE(invalidates(WM_MOUSEMOVE)) << "entering again";
     cancel_.EnableWindow(FALSE);
     EXPECT_TRUE(shows(4)) << "disabled while pressed";
     cancel_.SendMessage(BM_SETSTATE, FALSE);
-    cancel_.SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(4, 4));
     EXPECT_TRUE(shows(4)) << "disabled while hot";
 }
 
@@ -51,20 +53,9 @@ TEST_F(SkinButtonTest, NothingIsDrawnWithoutABitmap) {
     CSkinButton bare;
     bare.SubclassWindow(CreateWindowExA(0, "BUTTON", "Go", WS_CHILD | WS_VISIBLE, 100, 12, 16, 17,
                                         dlg_, nullptr, nullptr, nullptr));
-    Dib dib(16, 17);
-    DRAWITEMSTRUCT dis = {ODT_BUTTON, 0, 0, ODA_DRAWENTIRE, 0, bare, dib.dc(), {0, 0, 16, 17}, 0};
-    bare.DrawItem(&dis);
-    EXPECT_EQ(std::vector<Rgb>(16 * 17, kMarker), dib.Read().px);
-}
-
-TEST_F(SkinButtonTest, FirstMoveInvalidatesOnceUntilTheMouseLeaves) {
-    auto invalidates = [&](UINT message) {
-        ValidateRect(cancel_, nullptr);
-        cancel_.SendMessage(message, 0, MAKELPARAM(3, 3));
-        return GetUpdateRect(cancel_, nullptr, FALSE) != 0;
-    };
-    EXPECT_TRUE(invalidates(WM_MOUSEMOVE));
-    EXPECT_FALSE(invalidates(WM_MOUSEMOVE));
-    EXPECT_TRUE(invalidates(WM_MOUSELEAVE));
-    EXPECT_TRUE(invalidates(WM_MOUSEMOVE));
+    EXPECT_TRUE(
+        Capture(16, 17, [&](HDC dc) {
+            DRAWITEMSTRUCT dis = {ODT_BUTTON, 0, 0, ODA_DRAWENTIRE, 0, bare, dc, {0, 0, 16, 17}, 0};
+            bare.DrawItem(&dis);
+        }).Untouched());
 }

@@ -1,11 +1,9 @@
 #include "skin_test_support.h"
 
-#include "res/resource.h"
 #include "skin/skin_progress_ctrl.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <set>
 
@@ -30,21 +28,18 @@ protected:
         return best;
     }
 
-    // Paints the bar and checks that exactly `fill` is fill artwork; outside it the bar is the
-    // same as `empty` when given.
+    // Paints the bar: exactly `fill` must be fill artwork, the rest as in `empty` when given.
     Pixels ExpectFill(CSkinProgressCtrl& bar, int lower, int upper, int pos, RECT fill,
                       const Pixels* empty = nullptr) {
         bar.SetRange32(lower, upper);
         bar.SetPos(pos);
         const Pixels shot = Shot(bar);
         int wrong = 0;
-        for (int y = 0; y < shot.h; ++y)
-            for (int x = 0; x < shot.w; ++x) {
-                const POINT p = {x, y};
-                wrong += PtInRect(&fill, p)
-                             ? !IsFill(shot.at(x, y))
-                             : IsFill(shot.at(x, y)) || (empty && shot.at(x, y) != empty->at(x, y));
-            }
+        for (size_t i = 0; i < shot.px.size(); ++i) {
+            const POINT p = {static_cast<int>(i % shot.w), static_cast<int>(i / shot.w)};
+            const bool isFill = IsFill(shot.px[i]);
+            wrong += PtInRect(&fill, p) ? !isFill : isFill || (empty && shot.px[i] != empty->px[i]);
+        }
         EXPECT_EQ(0, wrong) << lower << ".." << upper << " at " << pos;
         return shot;
     }
@@ -56,21 +51,14 @@ protected:
 TEST_F(SkinProgressTest, FillFollowsThePosition) {
     CSkinProgressCtrl& bar = dlg_.m_progressFile;
     const Pixels empty = ExpectFill(bar, 0, 100, 0, {});
-    // Columns 0, 1, 490 and 491 stay track even when full.
-    const struct {
-        int lower, upper, pos;
-        RECT fill;
-    } cases[] = {{0, 100, 50, {2, 1, 245, 14}},
-                 {0, 100, 100, {2, 1, 490, 14}},
-                 {-100, 100, 0, {2, 1, 245, 14}},
-                 {0, 1000, 6, {2, 1, 3, 14}},
-                 {7, 7, 7, {}}};
-    for (const auto& c : cases)
-        ExpectFill(bar, c.lower, c.upper, c.pos, c.fill, &empty);
+    ExpectFill(bar, 0, 100, 50, {2, 1, 245, 14}, &empty);
+    ExpectFill(bar, 0, 100, 100, {2, 1, 490, 14}, &empty); // columns 0, 1, 490, 491 stay track
+    ExpectFill(bar, -100, 100, 0, {2, 1, 245, 14}, &empty);
+    ExpectFill(bar, 0, 1000, 6, {2, 1, 3, 14}, &empty);
+    ExpectFill(bar, 7, 7, 7, {}, &empty);
 }
 
-// With a border, as the window's template gives its bars: once moved, the border must take no
-// room, or every fill would shift.
+// Bordered, as the window's template makes its bars: once moved, the border must take no room.
 TEST_F(SkinProgressTest, VerticalBarWithBorderAtItsBounds) {
     CSkinProgressCtrl bar;
     ASSERT_TRUE(bar.SubclassWindow(CreateWindowExA(

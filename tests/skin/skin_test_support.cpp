@@ -1,37 +1,27 @@
 #include "skin_test_support.h"
 
-#include "res/resource.h"
-
-#include <algorithm>
-
-Dib::Dib(int w, int h, Rgb fill) : m_w(w), m_h(h) {
+Pixels Capture(int w, int h, const std::function<void(HDC)>& draw) {
     BITMAPINFO info = {};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    m_hBitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_bits),
-                                 nullptr, 0);
-    m_hDC = CreateCompatibleDC(nullptr);
-    m_hOld = SelectObject(m_hDC, m_hBitmap);
-    std::fill(m_bits, m_bits + w * h, fill);
-}
-
-Dib::~Dib() {
-    SelectObject(m_hDC, m_hOld);
-    DeleteDC(m_hDC);
-    DeleteObject(m_hBitmap);
-}
-
-Pixels Dib::Read() const {
+    Rgb* bits = nullptr;
+    CBitmap bitmap;
+    CDC dc;
+    if (!bitmap.Attach(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS,
+                                        reinterpret_cast<void**>(&bits), nullptr, 0)) ||
+        !dc.CreateCompatibleDC(nullptr))
+        return Pixels();
+    CSelectGuard select(dc, bitmap.GetSafeHandle());
+    std::fill(bits, bits + w * h, kMarker);
+    draw(dc);
     GdiFlush();
-    Pixels p{m_w, m_h, std::vector<Rgb>(m_bits, m_bits + m_w * m_h)};
+    Pixels p{w, h, std::vector<Rgb>(bits, bits + w * h)};
     for (Rgb& c : p.px)
         c &= 0xFFFFFF;
     return p;
 }
 
 Pixels Grab(HDC hdc, int w, int h) {
-    Dib dib(w, h);
-    BitBlt(dib.dc(), 0, 0, w, h, hdc, 0, 0, SRCCOPY);
-    return dib.Read();
+    return Capture(w, h, [&](HDC dc) { BitBlt(dc, 0, 0, w, h, hdc, 0, 0, SRCCOPY); });
 }
 
 Pixels Resource(UINT nID) {
@@ -72,12 +62,6 @@ int CountGdiObjects() {
     for (UINT_PTR i = 1; i < 0x10000; ++i)
         live += GetObjectType(reinterpret_cast<HGDIOBJ>(i)) != 0;
     return live;
-}
-
-HFONT TestFont() {
-    static HFONT font = CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
-                                    NONANTIALIASED_QUALITY, 0, "Tahoma");
-    return font;
 }
 
 CTestUpdaterDlg::CTestUpdaterDlg(bool bLayOut) : CUpdaterDlg(nullptr) {
