@@ -1,45 +1,19 @@
 #include "tests/app/program_run.h"
 
 #include <algorithm>
-#include <cstring>
 #include <sstream>
 
 namespace testsupport {
 
-namespace {
-
-bool StartProcess(std::string line, const std::string& folder, PROCESS_INFORMATION& info) {
+static bool StartProcess(std::string line, const std::string& folder, PROCESS_INFORMATION& info) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     return CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
                           &startup, &info) != FALSE;
 }
 
-struct WindowQuery {
-    DWORD pid;
-    const char* caption;
-    HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lp) {
-    WindowQuery* q = reinterpret_cast<WindowQuery*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    char cls[16] = {};
-    char text[256] = {};
-    GetClassNameA(hwnd, cls, sizeof(cls));
-    GetWindowTextA(hwnd, text, sizeof(text));
-    if (pid != q->pid || !IsWindowVisible(hwnd) || std::strcmp(cls, "#32770") != 0 ||
-        std::strcmp(text, q->caption) != 0)
-        return TRUE;
-    q->found = hwnd;
-    return FALSE;
-}
-
-} // namespace
-
-ProgramRun::ProgramRun(const InstallFolder& folder) : m_folder(folder) {
-    m_logPath = folder / "client.log";
+ProgramRun::ProgramRun(const InstallFolder& folder)
+    : m_folder(folder), m_logPath(folder / "client.log") {
     const std::string readyName = "QuillmarketTestReady-" + std::to_string(GetCurrentProcessId());
     m_ready = CreateEventA(nullptr, FALSE, FALSE, readyName.c_str());
     SetEnvironmentVariableA("QUILLMARKET_LOG", m_logPath.c_str());
@@ -92,10 +66,6 @@ bool ProgramRun::StartClient(const std::string& switches) {
     return WaitClientRestarted(15000);
 }
 
-bool ProgramRun::WaitClientRestarted(DWORD timeoutMs) {
-    return WaitForSingleObject(m_ready, timeoutMs) == WAIT_OBJECT_0;
-}
-
 bool ProgramRun::StartUpdater(const std::string& exeName) {
     const std::string exe = m_folder / exeName;
     if (exeName != "Updater.exe")
@@ -112,9 +82,13 @@ int ProgramRun::WaitUpdater(DWORD timeoutMs) {
 }
 
 HWND ProgramRun::FindUpdaterWindow(const char* caption) const {
-    WindowQuery query = {m_updater.dwProcessId, caption, nullptr};
-    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&query));
-    return query.found;
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", caption)) != nullptr;) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == m_updater.dwProcessId && IsWindowVisible(w))
+            return w;
+    }
+    return nullptr;
 }
 
 int ProgramRun::CountLogLines(const std::string& prefix) const {

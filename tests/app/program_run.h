@@ -15,14 +15,12 @@ public:
     explicit ProgramRun(const InstallFolder& folder);
     ~ProgramRun(); // ends the updater and every client still open
 
-    // Starts Quillmarket.exe with the given switches and waits until its window exists.
-    bool StartClient(const std::string& switches = "-nolaunch");
-    // Waits until a client started by the updater has its window.
-    bool WaitClientRestarted(DWORD timeoutMs);
-    // Starts the updater under the given file name (copied there first if needed).
-    bool StartUpdater(const std::string& exeName = "Updater.exe");
-    // The updater's exit code, or -1 on a time-out.
-    int WaitUpdater(DWORD timeoutMs);
+    bool StartClient(const std::string& switches = "-nolaunch"); // and waits for its window
+    bool WaitClientRestarted(DWORD timeoutMs) { // a client the updater started has its window
+        return WaitForSingleObject(m_ready, timeoutMs) == WAIT_OBJECT_0;
+    }
+    bool StartUpdater(const std::string& exeName = "Updater.exe"); // copied to that name first
+    int WaitUpdater(DWORD timeoutMs); // its exit code, or -1 on a time-out
     // The updater's visible dialog with this caption ("" for the update window), or null.
     HWND FindUpdaterWindow(const char* caption) const;
     std::string ClientLog() const { return ReadWholeFile(m_logPath); }

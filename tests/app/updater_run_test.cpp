@@ -1,5 +1,4 @@
-// The real Updater.exe against the test server and the stand-in client, one fresh
-// installation folder per run.
+// The real Updater.exe against the test server and the stand-in client, in fresh folders.
 #include "tests/app/program_run.h"
 #include "tests/support/replies.h"
 
@@ -7,13 +6,11 @@
 
 #include <commctrl.h>
 #include <shlwapi.h>
-#include <windows.h>
 
 #include <memory>
-#include <string>
-#include <utility>
-#include <vector>
 #include <regex>
+#include <string>
+#include <vector>
 
 using namespace testsupport;
 
@@ -36,13 +33,17 @@ std::string ControlText(HWND dialog, int id) {
     return text;
 }
 
-// "left,top widthxheight" of a control in its dialog's client coordinates.
-std::string Placement(HWND dialog, int id) {
-    RECT rc = {};
-    GetWindowRect(GetDlgItem(dialog, id), &rc);
-    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rc), 2);
-    return std::to_string(rc.left) + "," + std::to_string(rc.top) + " " +
-           std::to_string(rc.right - rc.left) + "x" + std::to_string(rc.bottom - rc.top);
+// "left,top widthxheight;" for each control, in its dialog's client coordinates.
+std::string Placements(HWND dialog, std::initializer_list<int> ids) {
+    std::string out;
+    for (int id : ids) {
+        RECT rc = {};
+        GetWindowRect(GetDlgItem(dialog, id), &rc);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rc), 2);
+        out += std::to_string(rc.left) + "," + std::to_string(rc.top) + " " +
+               std::to_string(rc.right - rc.left) + "x" + std::to_string(rc.bottom - rc.top) + ";";
+    }
+    return out;
 }
 
 class UpdaterRun : public ::testing::Test {
@@ -75,19 +76,13 @@ protected:
     std::unique_ptr<ProgramRun> programs; // ended before its folder is removed
 };
 
-// Nothing to fetch and a manifest that fails end the same way: the client hears "nothing to
-// update" once, only the manifest is asked for (with a cache-busting number), and the updater
-// ends on its own.
+// Nothing to fetch or a failed manifest: the client hears "nothing to update" once, only the
+// manifest is fetched (with a cache-busting number), and the updater ends on its own.
 TEST_F(UpdaterRun, NothingToUpdateOrManifestFailureTellsTheClientOnce) {
-    const struct {
-        const char* what;
-        HttpReply manifest;
-    } cases[] = {{"empty list", Manifest({})},
-                 {"404", Body(Manifest({{"a.dat", 100}}).body, 404)},
-                 {"not xml", Body("this is not a manifest at all")}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        Prepare("none", c.manifest);
+    for (const HttpReply& manifest : {Manifest({}), Body(Manifest({{"a.dat", 100}}).body, 404),
+                                      Body("this is not a manifest at all")}) {
+        SCOPED_TRACE(std::to_string(manifest.status) + " " + manifest.body);
+        Prepare("none", manifest);
         const size_t before = server.Requests().size();
         ASSERT_TRUE(Launch());
         EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
@@ -103,14 +98,13 @@ TEST_F(UpdaterRun, NothingToUpdateOrManifestFailureTellsTheClientOnce) {
     }
 }
 
-// The settings file is named after the executable (last extension only, written ".INI", ahead
-// of the Updater.INI beside it), and the site is used with or without its scheme.
+// The settings file is named after the executable (last extension only, ".INI", ahead of the
+// Updater.INI beside it); the site works with or without its scheme.
 TEST_F(UpdaterRun, SettingsFileNameAndSiteForms) {
     const std::string host = "127.0.0.1:" + std::to_string(server.Port());
     const struct {
         const char* exe;
-        std::string site;
-        std::string expectedPath;
+        std::string site, expectedPath;
     } cases[] = {
         {"a.b.exe", "http://" + host + "/dotted", "/dotted/update/update.xml?"},
         {"Updater.exe", host + "/bare", "/bare/update/update.xml?"},
@@ -121,8 +115,7 @@ TEST_F(UpdaterRun, SettingsFileNameAndSiteForms) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.exe) + " " + c.site);
         Prepare("ini", Manifest({}));
-        std::string base = c.exe;
-        base.erase(base.rfind('.'));
+        const std::string base = std::string(c.exe).substr(0, std::string(c.exe).rfind('.'));
         ASSERT_TRUE(
             WriteWholeFile(*folder / (base + ".INI"), "[download]\r\nSITE1=" + c.site + "\r\n"));
         const size_t before = server.Requests().size();
@@ -134,9 +127,8 @@ TEST_F(UpdaterRun, SettingsFileNameAndSiteForms) {
     }
 }
 
-// Two files, the second stalling half-way: the client is asked to close before the window
-// shows, the window is laid out as designed and reports the stalled file, and afterwards both
-// files are installed and the client comes back with -noupdate (its quoted path has blanks).
+// The second of two files stalls: the client is closed before the window shows, laid out as
+// designed; then both are installed and the client restarted (quoted path with blanks).
 TEST_F(UpdaterRun, TwoFilesAreShownInstalledAndTheClientRestarted) {
     Prepare("install dir with blanks", Manifest({{"a.dat", 20000}, {"b.dat", 50000}}));
     ASSERT_TRUE(WriteWholeFile(*folder / "b.dat", "the old content of b, long enough to matter"));
@@ -151,23 +143,18 @@ TEST_F(UpdaterRun, TwoFilesAreShownInstalledAndTheClientRestarted) {
         << ControlText(dialog, 1004);
     EXPECT_EQ(ControlText(dialog, 1001), "正在下载 b.dat ");
 
-    RECT window = {};
+    RECT window = {}, work = {};
     GetWindowRect(dialog, &window);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     EXPECT_EQ(window.right - window.left, 512);
     EXPECT_EQ(window.bottom - window.top, 133);
-    RECT work = {};
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     EXPECT_LE(std::abs((window.left + window.right) - (work.left + work.right)), 1);
     EXPECT_LE(std::abs((window.top + window.bottom) - (work.top + work.bottom)), 1);
-    EXPECT_EQ(Placement(dialog, 1000), "7,50 492x15");
-    EXPECT_EQ(Placement(dialog, 1003), "7,70 492x15");
-    EXPECT_EQ(Placement(dialog, 1001), "10,90 300x16");
-    EXPECT_EQ(Placement(dialog, 1004), "10,110 548x15");
-    EXPECT_EQ(Placement(dialog, IDCANCEL), "480,10 16x17");
-    HWND total = GetDlgItem(dialog, 1003);
-    EXPECT_EQ(SendMessageA(total, PBM_GETRANGE, FALSE, 0), (20000 + 50000) >> 10);
-    EXPECT_EQ(SendMessageA(total, PBM_GETPOS, 0, 0), (20000 + 16384) >> 10);
-    EXPECT_EQ(SendMessageA(GetDlgItem(dialog, 1000), PBM_GETRANGE, FALSE, 0), 50000 >> 10);
+    EXPECT_EQ(Placements(dialog, {1000, 1003, 1001, 1004, IDCANCEL}),
+              "7,50 492x15;7,70 492x15;10,90 300x16;10,110 548x15;480,10 16x17;");
+    EXPECT_EQ(SendDlgItemMessageA(dialog, 1003, PBM_GETRANGE, FALSE, 0), (20000 + 50000) >> 10);
+    EXPECT_EQ(SendDlgItemMessageA(dialog, 1003, PBM_GETPOS, 0, 0), (20000 + 16384) >> 10);
+    EXPECT_EQ(SendDlgItemMessageA(dialog, 1000, PBM_GETRANGE, FALSE, 0), 50000 >> 10);
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)));
 
     server.Release();
@@ -182,12 +169,11 @@ TEST_F(UpdaterRun, TwoFilesAreShownInstalledAndTheClientRestarted) {
     EXPECT_EQ(programs->CountLogLines(restart), 1) << programs->ClientLog();
 }
 
-// A failed download shows one message box with the configured text (or the default one),
-// changes no installed file and does not restart the client.
+// A failed download shows one message (configured or default), changes no installed file and
+// does not restart the client.
 TEST_F(UpdaterRun, DownloadFailureShowsOneMessageAndChangesNothing) {
     const struct {
-        const char* ini;
-        const char* expected;
+        const char *ini, *expected;
     } cases[] = {{"[messages]\r\nErrorMsg=更新没有成功\r\n", "更新没有成功"},
                  {"", "更新失败，请到官方网站去下载最新版本"}};
     for (const auto& c : cases) {
@@ -198,9 +184,7 @@ TEST_F(UpdaterRun, DownloadFailureShowsOneMessageAndChangesNothing) {
         ASSERT_TRUE(Launch());
         HWND box = WaitWindow("提示", 30000);
         ASSERT_NE(box, nullptr);
-        char text[256] = {};
-        GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
-        EXPECT_STREQ(text, c.expected);
+        EXPECT_EQ(ControlText(box, 0xFFFF), c.expected);
         SendMessageA(box, WM_COMMAND, IDOK, 0);
         EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
         EXPECT_EQ(Installed("a.dat"), "installed a");
@@ -208,8 +192,8 @@ TEST_F(UpdaterRun, DownloadFailureShowsOneMessageAndChangesNothing) {
     }
 }
 
-// Cancel during a download stops after the current block: nothing is installed, the partial
-// file stays in the configured temporary folder, and the client is not restarted.
+// Cancel mid-download stops after the block: nothing installed, the partial file left in the
+// configured temporary folder, no restart.
 TEST_F(UpdaterRun, CancelMidDownloadInstallsNothing) {
     Prepare("cancel", Manifest({{"a.dat", 40000}}), "[Setup]\r\nTempDir=Temp Files\r\n");
     ASSERT_TRUE(WriteWholeFile(*folder / "a.dat", "installed a"));
@@ -232,9 +216,8 @@ TEST_F(UpdaterRun, CancelMidDownloadInstallsNothing) {
     EXPECT_EQ(programs->CountLogLines("start"), 1);
 }
 
-// Cancel while the failure message is up, and while the files are being moved, closes the
-// window at once; an installation under way still finishes (the move waits for a file that
-// is briefly in use) and the client comes back.
+// Cancel during the failure message or while files are moved closes the window at once; an
+// installation under way still finishes (waiting for a file briefly in use), then the restart.
 TEST_F(UpdaterRun, CancelAfterFailureOrDuringInstallationClosesAtOnce) {
     Prepare("cancel32", Manifest({{"gone.dat", 100}}));
     ASSERT_TRUE(Launch());
