@@ -9,11 +9,10 @@ protected:
     // Image n of the strip at the Cancel button's place: magenta shows the window's skin.
     Pixels Expected(int n) const {
         Pixels p{16, 17, {}};
-        for (int y = 0; y < 17; ++y)
-            for (int x = 0; x < 16; ++x)
-                p.px.push_back(strip_.at(n * 16 + x, y) == kMagenta
-                                   ? skin_.at(kCancelAt.x + x, kCancelAt.y + y)
-                                   : strip_.at(n * 16 + x, y));
+        for (int i = 0, x = 0, y = 0; i < 16 * 17; ++i, x = i % 16, y = i / 16) {
+            const Rgb c = strip_.at(n * 16 + x, y);
+            p.px.push_back(c == kMagenta ? skin_.at(kCancelAt.x + x, kCancelAt.y + y) : c);
+        }
         return p;
     }
 

@@ -10,9 +10,6 @@
 class SkinProgressTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const Pixels fill = Resource(IDB_PROGRESS_FILL), track = Resource(IDB_PROGRESS_TRACK);
-        fill_.insert(fill.px.begin(), fill.px.end());
-        track_.insert(track.px.begin(), track.px.end());
         for (Rgb c : fill_)
             ASSERT_EQ(0u, track_.count(c)) << "fill and track must be told apart by colour";
     }
@@ -45,7 +42,9 @@ protected:
     }
 
     CTestUpdaterDlg dlg_;
-    std::set<Rgb> fill_, track_;
+    const Pixels fillArt_ = Resource(IDB_PROGRESS_FILL), trackArt_ = Resource(IDB_PROGRESS_TRACK);
+    const std::set<Rgb> fill_{fillArt_.px.begin(), fillArt_.px.end()},
+        track_{trackArt_.px.begin(), trackArt_.px.end()};
 };
 
 TEST_F(SkinProgressTest, FillFollowsThePosition) {

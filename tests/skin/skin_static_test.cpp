@@ -7,7 +7,6 @@
 class SkinStaticTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // Not antialiased: text pixels are exactly the text colour.
         static HFONT font = CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
                                         NONANTIALIASED_QUALITY, 0, "Tahoma");
         label_.m_crText = RGB(255, 255, 255);

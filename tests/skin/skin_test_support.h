@@ -36,7 +36,5 @@ class CTestUpdaterDlg : public CUpdaterDlg {
 public:
     explicit CTestUpdaterDlg(bool bLayOut = true);
     ~CTestUpdaterDlg() override { ::DestroyWindow(m_hWnd); }
-
-protected:
     BOOL OnInitDialog() override { return CDialog::OnInitDialog(); } // none of the start-up
 };
