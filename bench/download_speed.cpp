@@ -5,6 +5,7 @@
 //        download_speed.exe wininet URL OUT_FILE
 #include "bench/stopwatch.h"
 #include "engine/update_engine.h"
+#include "framework/scoped_handle.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -27,36 +28,6 @@ public:
     }
 };
 
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET h) : m_h(h) {}
-    ~InternetHandle() {
-        if (m_h)
-            InternetCloseHandle(m_h);
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    HINTERNET Get() const { return m_h; }
-
-private:
-    HINTERNET m_h;
-};
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE h) : m_h(h) {}
-    ~FileHandle() {
-        if (m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
-
 int ThroughEngine(const char* base, const char* name, const std::string& folder) {
     NullNotify notify;
     CUpdateEngine engine;
@@ -72,19 +43,20 @@ int ThroughEngine(const char* base, const char* name, const std::string& folder)
 }
 
 int ThroughWinInet(const char* url, const char* outPath) {
-    InternetHandle session(
+    CInternetHandle session(
         InternetOpenA("download_speed", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session.Get())
         return 1;
     Stopwatch clock;
     unsigned long long total = 0;
     {
-        InternetHandle file(InternetOpenUrlA(session.Get(), url, nullptr, 0, kOpenFlags, 1));
+        CInternetHandle file(InternetOpenUrlA(session.Get(), url, nullptr, 0, kOpenFlags, 1));
         if (!file.Get()) {
             std::fprintf(stderr, "failed: error %lu\n", GetLastError());
             return 1;
         }
-        FileHandle out(CreateFileA(outPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        CKernelHandle out(
+            CreateFileA(outPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         if (out.Get() == INVALID_HANDLE_VALUE)
             return 1;
         static BYTE block[kBlockSize];

@@ -1,6 +1,7 @@
 #include "tools/mkmanifest/manifest_writer.h"
 
 #include "digest/file_digest.h"
+#include "framework/scoped_handle.h"
 #include "engine/file_name_rules.h"
 #include "engine/update_file.h"
 #include "framework/file.h"
@@ -14,21 +15,6 @@ const char kManifestName[] = "update.xml";
 const char kManifestTempName[] = "update.xml.tmp";
 
 namespace {
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE h) : m_h(h) {}
-    ~FindHandle() {
-        if (m_h != INVALID_HANDLE_VALUE)
-            FindClose(m_h);
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
 
 std::wstring WideFromCodePage(UINT codePage, const std::string& text) {
     if (text.empty())
@@ -100,7 +86,7 @@ bool Walk(const std::wstring& root, const std::wstring& relative, std::vector<Fo
           std::string& error) {
     const std::wstring pattern = root + L"\\" + relative + (relative.empty() ? L"*" : L"\\*");
     WIN32_FIND_DATAW data;
-    FindHandle find(FindFirstFileW(pattern.c_str(), &data));
+    CFindHandle find(FindFirstFileW(pattern.c_str(), &data));
     if (find.Get() == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND) // an empty folder
