@@ -14,9 +14,11 @@ data="$build/bench-data"
 repeat="${1:-7}"
 
 "$root/scripts/setup.sh" >/dev/null
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$build" -j"$(nproc)" --target Updater mkmanifest wine_keepalive digest_speed \
-  download_speed run_timer empty_program engine_memory >/dev/null
+source "$root/scripts/wine-arch.sh"
+wine_arch_choose "$build" bench || exit 1
+wine_arch_build "$root" Updater mkmanifest wine_keepalive digest_speed download_speed run_timer \
+  empty_program engine_memory >/dev/null
+build="$RUN_BUILD"
 
 # Everything from here on runs on one CPU: under Wine every socket read and every message to
 # another thread is a round trip through wineserver, and when the two sides sit on different
@@ -77,11 +79,11 @@ ln -s "$data/empties" "$data/www/empties/update"
 ln -s "$data/m16" "$data/www/m16w/update"
 
 wine_session_start "$build" "$build/tests/wine_keepalive.exe"
-wine "$bin/mkmanifest.exe" "$(winpath "$data/many")" 1.0 >/dev/null
-wine "$bin/mkmanifest.exe" "$(winpath "$data/big")" 1.0 >/dev/null
-wine "$bin/mkmanifest.exe" "$(winpath "$data/m16")" 1.0 >/dev/null
-wine "$bin/mkmanifest.exe" "$(winpath "$data/nothing")" 1.0 >/dev/null # an empty list
-wine "$bin/mkmanifest.exe" "$(winpath "$data/empties")" 1.0 >/dev/null
+"$WINE" "$bin/mkmanifest.exe" "$(winpath "$data/many")" 1.0 >/dev/null
+"$WINE" "$bin/mkmanifest.exe" "$(winpath "$data/big")" 1.0 >/dev/null
+"$WINE" "$bin/mkmanifest.exe" "$(winpath "$data/m16")" 1.0 >/dev/null
+"$WINE" "$bin/mkmanifest.exe" "$(winpath "$data/nothing")" 1.0 >/dev/null # an empty list
+"$WINE" "$bin/mkmanifest.exe" "$(winpath "$data/empties")" 1.0 >/dev/null
 http_serve_start "$data/www" "$data" || exit 1
 [ "$HTTP_SERVE_KIND" = nginx ] || say "nginx is missing: Python's server stands in (slower)"
 base="http://127.0.0.1:$HTTP_SERVE_PORT"
@@ -105,14 +107,14 @@ cat "$data/big/big.bin" "$data/many"/*.dat >/dev/null # everything in the page c
 say "1. digest of 256 MiB: CFileDigest against md5sum, $repeat times"
 ours=() theirs=() pairs1=() big_reads=()
 for _ in $(seq "$repeat"); do
-  out=$(wine "$benchbin/digest_speed.exe" "$(winpath "$data/big/big.bin")")
+  out=$("$WINE" "$benchbin/digest_speed.exe" "$(winpath "$data/big/big.bin")")
   o=$(field seconds <<<"$out")
   digest=$(tr -d '\r' <<<"$out" | sed -n 's/.*md5=//p')
   t0=$(now)
   sum=$(md5sum "$data/big/big.bin" | cut -d' ' -f1)
   t=$(elapsed "$t0" "$(now)")
   ours+=("$o") theirs+=("$t") pairs1+=("$(ratio "$t" "$o")")
-  big_reads+=("$(wine "$benchbin/digest_speed.exe" "$(winpath "$data/big/big.bin")" 65536 | field seconds)")
+  big_reads+=("$("$WINE" "$benchbin/digest_speed.exe" "$(winpath "$data/big/big.bin")" 65536 | field seconds)")
 done
 digest_64k=$(median "${big_reads[@]}")
 [ "$digest" = "$sum" ] || { say "digest mismatch: $digest vs $sum"; exit 1; }
@@ -123,13 +125,13 @@ digest_md5sum=$(median "${theirs[@]}")
 say "2. nothing to update, 1000 files / 256 MiB: updater against md5sum + empty program, $repeat times"
 ours=() sums=() empties=() startups=() entries=() pairs2=()
 for _ in $(seq "$repeat"); do
-  o=$(wine "$benchbin/run_timer.exe" none "$(winpath "$data/many/Updater.exe")" | field seconds)
+  o=$("$WINE" "$benchbin/run_timer.exe" none "$(winpath "$data/many/Updater.exe")" | field seconds)
   t0=$(now)
   md5sum "$data/many"/*.dat >/dev/null
   m=$(elapsed "$t0" "$(now)")
-  e=$(wine "$benchbin/run_timer.exe" run "$(winpath "$benchbin/empty_program.exe")" | field seconds)
-  startups+=("$(wine "$benchbin/run_timer.exe" none "$(winpath "$data/nothing/Updater.exe")" | field seconds)")
-  entries+=("$(wine "$benchbin/run_timer.exe" none "$(winpath "$data/empties/Updater.exe")" | field seconds)")
+  e=$("$WINE" "$benchbin/run_timer.exe" run "$(winpath "$benchbin/empty_program.exe")" | field seconds)
+  startups+=("$("$WINE" "$benchbin/run_timer.exe" none "$(winpath "$data/nothing/Updater.exe")" | field seconds)")
+  entries+=("$("$WINE" "$benchbin/run_timer.exe" none "$(winpath "$data/empties/Updater.exe")" | field seconds)")
   ours+=("$o") sums+=("$m") empties+=("$e")
   pairs2+=("$(awk -v o="$o" -v m="$m" -v e="$e" 'BEGIN { printf "%.2f", o / (m + e) }')")
 done
@@ -144,11 +146,11 @@ none_base=$(awk -v a="$none_md5sum" -v b="$none_empty" 'BEGIN { printf "%.4f", a
 say "3. download of 256 MiB: engine against bare WinInet (curl, whole program beside), $repeat times"
 engines=() loops=() curls=() pairs=()
 through_engine() {
-  wine "$benchbin/download_speed.exe" engine "$base/big/update/" big.bin "$(winpath "$data/temp")" |
+  "$WINE" "$benchbin/download_speed.exe" engine "$base/big/update/" big.bin "$(winpath "$data/temp")" |
     field seconds
 }
 through_loop() {
-  wine "$benchbin/download_speed.exe" wininet "$base/big/update/big.bin" \
+  "$WINE" "$benchbin/download_speed.exe" wininet "$base/big/update/big.bin" \
     "$(winpath "$data/temp/loop.bin")" | field seconds
 }
 for i in $(seq "$repeat"); do
@@ -166,7 +168,7 @@ dl_engine=$(median "${engines[@]}")
 dl_wininet=$(median "${loops[@]}")
 dl_curl=$(median "${curls[@]}")
 say "   the whole program once (its window shows every block)"
-out=$(wine "$benchbin/run_timer.exe" run "$(winpath "$data/install-dl/Updater.exe")")
+out=$("$WINE" "$benchbin/run_timer.exe" run "$(winpath "$data/install-dl/Updater.exe")")
 dl_program=$(field seconds <<<"$out")
 program_peak=$(field peak_working_set_kib <<<"$out")
 cmp -s "$data/big/big.bin" "$data/install-dl/big.bin" || { say "the whole program's download differs"; exit 1; }
@@ -174,11 +176,11 @@ rm -rf "$data/install-dl/big.bin" "$data/install-dl/Update"
 
 # --- 4. peak working set ------------------------------------------------------------------------
 say "4. peak working set: the engine for 16 MiB and 1 GiB, the whole program for 16 MiB"
-out=$(wine "$benchbin/run_timer.exe" run "$(winpath "$data/install-16/Updater.exe")")
+out=$("$WINE" "$benchbin/run_timer.exe" run "$(winpath "$data/install-16/Updater.exe")")
 program_peak16=$(field peak_working_set_kib <<<"$out")
 cmp -s "$data/m16/big.bin" "$data/install-16/big.bin" || { say "the 16 MiB download differs"; exit 1; }
-mem16=$(wine "$benchbin/engine_memory.exe" 16 "$base/m16/" | field peak_working_set_kib)
-mem1g=$(wine "$benchbin/engine_memory.exe" 1024 "$base/m1024/" | field peak_working_set_kib)
+mem16=$("$WINE" "$benchbin/engine_memory.exe" 16 "$base/m16/" | field peak_working_set_kib)
+mem1g=$("$WINE" "$benchbin/engine_memory.exe" 1024 "$base/m1024/" | field peak_working_set_kib)
 mem_diff=$(awk -v a="$mem16" -v b="$mem1g" 'BEGIN { d = b - a; if (d < 0) d = -d; print d }')
 
 # --- the table --------------------------------------------------------------------------------
@@ -192,7 +194,8 @@ r3=$(median "${pairs[@]}")
 {
   echo "Measured $(LC_ALL=C date -u '+%Y-%m-%d %H:%M UTC') on" \
     "$(LC_ALL=C lscpu | sed -n 's/^Model name: *//p' | head -n 1)," \
-    "$cores cores, $(LC_ALL=C free -g | awk '/^Mem/ { print $2 }') GiB RAM, $(wine --version), nginx" \
+    "$cores cores, $(LC_ALL=C free -g | awk '/^Mem/ { print $2 }') GiB RAM, the $WINE_ARCH build," \
+    "$("$WINE" --version) ($WINEARCH prefix), nginx" \
     "$(nginx -v 2>&1 | sed 's/.*nginx\///'), $HTTP_SERVE_KIND serving on loopback;" \
     "pinned to CPU $bench_cpu; median of $repeat; load average before: $load_before;" \
     "command: \`bench/run.sh\`"

@@ -21,10 +21,11 @@ die() {
 }
 
 "$root/scripts/setup.sh"
-say "building the updater, the stand-in client and mkmanifest into $build"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$build" -j"$(nproc)" --target Updater Quillmarket mkmanifest >/dev/null
-bin="$build/bin"
+source "$root/scripts/wine-arch.sh"
+wine_arch_choose "$build" demo || exit 1
+say "building the updater, the stand-in client and mkmanifest into $RUN_BUILD"
+wine_arch_build "$root" Updater Quillmarket mkmanifest >/dev/null
+bin="$RUN_BUILD/bin"
 
 source "$root/scripts/wine-session.sh"
 source "$root/scripts/http-serve.sh"
@@ -75,12 +76,12 @@ if [ -n "${DISPLAY:-}" ]; then
 else
   unset WINE_SESSION_USE_DISPLAY
 fi
-wine_session_start "$build"
+wine_session_start "$RUN_BUILD"
 own_xvfb="${WINE_SESSION_XVFB_PID:-}"
 [ -n "$own_xvfb" ] && say "no display: running under Xvfb $DISPLAY, screenshots go to $shots"
 
 say "publishing release 2.0: mkmanifest.exe $(winpath "$release") 2.0"
-wine "$bin/mkmanifest.exe" "$(winpath "$release")" 2.0 || die "mkmanifest refused the release"
+"$WINE" "$bin/mkmanifest.exe" "$(winpath "$release")" 2.0 || die "mkmanifest refused the release"
 
 rate=2m
 http_serve_start "$demo/www" "$demo" "$rate" || die "no web server could be started (see $demo)"
@@ -95,7 +96,7 @@ printf '[Download]\r\nsite1=http://127.0.0.1:%s/down\r\n' "$HTTP_SERVE_PORT" >"$
 
 # --- the run ---------------------------------------------------------------------------------
 say "starting $(winpath "$install")\\Quillmarket.exe; it starts Updater.exe"
-QUILLMARKET_LOG="$(winpath "$log")" wine "$install/Quillmarket.exe" </dev/null >/dev/null 2>&1 &
+QUILLMARKET_LOG="$(winpath "$log")" "$WINE" "$install/Quillmarket.exe" </dev/null >/dev/null 2>&1 &
 
 shot() {
   [ -n "$own_xvfb" ] || return 0
@@ -135,7 +136,7 @@ if [ -n "$own_xvfb" ]; then
 fi
 
 say "closing the client"
-wine taskkill /im Quillmarket.exe >/dev/null 2>&1 || true
+"$WINE" taskkill /im Quillmarket.exe >/dev/null 2>&1 || true
 start=$SECONDS
 while [ "$(count '^exit')" -lt 2 ] && [ $((SECONDS - start)) -lt 10 ]; do sleep 0.1; done
 http_serve_stop

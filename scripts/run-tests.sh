@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test under Wine and Xvfb.
+# Installs what is missing, builds, and runs every test under Wine and Xvfb: on the 32-bit build
+# that ships where this host can run it, else on the 64-bit build (ARCH=i686|x86_64 to choose).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${BUILD_DIR:-$root/build}"
 
 "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$build" -j"$(nproc)"
+source "$root/scripts/wine-arch.sh"
+wine_arch_choose "$build" tests
+wine_arch_build "$root"
+build="$RUN_BUILD"
 
 source "$root/scripts/wine-session.sh"
 stopped=""

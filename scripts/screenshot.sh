@@ -33,10 +33,11 @@ wait_for() {
 }
 
 "$root/scripts/setup.sh"
-say "building the updater and mkmanifest into $build"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$build" -j"$(nproc)" --target Updater mkmanifest >/dev/null
-bin="$build/bin"
+source "$root/scripts/wine-arch.sh"
+wine_arch_choose "$build" screenshot || exit 1
+say "building the updater and mkmanifest into $RUN_BUILD"
+wine_arch_build "$root" Updater mkmanifest >/dev/null
+bin="$RUN_BUILD/bin"
 
 source "$root/scripts/wine-session.sh"
 server_pid=""
@@ -63,8 +64,8 @@ head -c "$held_size" /dev/urandom >"$release/$held"
 
 # Always a display of its own: the picture must not depend on the caller's desktop.
 unset WINE_SESSION_USE_DISPLAY
-wine_session_start "$build"
-wine "$bin/mkmanifest.exe" "$(winpath "$release")" 1.0 >/dev/null ||
+wine_session_start "$RUN_BUILD"
+"$WINE" "$bin/mkmanifest.exe" "$(winpath "$release")" 1.0 >/dev/null ||
   die "mkmanifest refused the release"
 # The held file must be the last one fetched, so that both bars stand part way.
 last=$(grep -o 'filename="[^"]*"' "$release/update.xml" | tail -n 1 | cut -d'"' -f2)
@@ -78,7 +79,7 @@ printf '[Download]\r\nsite1=http://127.0.0.1:%s/down\r\n' "$(cat "$work/port")" 
   >"$install/Updater.INI"
 
 say "starting Updater.exe on $DISPLAY"
-wine "$install/Updater.exe" </dev/null >/dev/null 2>&1 &
+"$WINE" "$install/Updater.exe" </dev/null >/dev/null 2>&1 &
 wait_for 600 test -s "$work/status" ||
   die "the download never reached the hold (see $work/server.log)"
 

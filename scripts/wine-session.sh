@@ -1,10 +1,20 @@
 # Sourced by the test and demo scripts: one Xvfb display and one persistent wineserver for the
 # whole run, in the build folder's private prefix, always stopped again.
+# The prefix is of the kind WINE_ARCH names (i686, the default, or x86_64; see wine-arch.sh),
+# and WINE is the loader to run programs with.
 # Usage: wine_session_start BUILD_DIR [KEEPALIVE_EXE]; wine_session_stop
 
 wine_session_env() {
   export WINEPREFIX="$1/wineprefix"
-  export WINEARCH=win32
+  if [ "${WINE_ARCH:-i686}" = x86_64 ]; then
+    # /usr/bin/wine would pick the 32-bit loader whenever it is installed.
+    export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
+    WINE=/usr/lib/wine/wine64
+  else
+    export WINEARCH=win32
+    unset WINELOADER
+    WINE=/usr/lib/wine/wine
+  fi
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
@@ -36,9 +46,12 @@ wine_session_start() {
 
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine-session: creating the Wine prefix (once per build folder)"
-    wineboot -i >/dev/null 2>&1 || true
+    if ! "$WINE" wineboot -i >/dev/null 2>&1; then
+      echo "wine-session: creating the prefix with $WINE failed" >&2
+      return 1
+    fi
     # Without a window manager every hide or destroy of a top-level window waits 2 s.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     wineserver -w
   fi
   wineserver -p
@@ -47,7 +60,7 @@ wine_session_start() {
     # run starts once its window exists.
     local ready="$WINEPREFIX/drive_c/keepalive.ready"
     rm -f "$ready"
-    setsid wine "$keepalive" 'C:\keepalive.ready' </dev/null >/dev/null 2>&1 &
+    setsid "$WINE" "$keepalive" 'C:\keepalive.ready' </dev/null >/dev/null 2>&1 &
     for _ in $(seq 1 200); do
       [ -f "$ready" ] && break
       sleep 0.05

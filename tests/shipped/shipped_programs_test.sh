@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# What ships is three 32-bit programs that need nothing beside themselves: each is PE32 for
+# i386 and imports only DLLs that every Windows has, and Updater.exe carries its dialog,
+# artwork, icon and version block. Runs on the host, without Wine, on whichever build is tested.
+# Usage: shipped_programs_test.sh BIN_DIR
+set -euo pipefail
+export LC_ALL=C # binutils speak the locale's language otherwise
+bin="$1"
+objdump=i686-w64-mingw32-objdump
+windres=i686-w64-mingw32-windres
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+system_dlls=" advapi32.dll comctl32.dll crypt32.dll gdi32.dll kernel32.dll msimg32.dll msvcrt.dll "
+system_dlls+="ole32.dll oleaut32.dll psapi.dll shell32.dll shlwapi.dll user32.dll wininet.dll "
+
+for exe in Updater.exe Quillmarket.exe mkmanifest.exe; do
+  file="$bin/$exe"
+  if [ ! -f "$file" ]; then
+    fail "$file is missing"
+    continue
+  fi
+  header=$("$objdump" -f "$file" 2>&1 || true)
+  grep -q 'file format pei-i386' <<<"$header" || fail "$exe is not PE32 (i386): $header"
+  while read -r dll; do
+    case "$system_dlls" in
+    *" ${dll,,} "*) ;;
+    *) fail "$exe imports $dll, which does not come with Windows" ;;
+    esac
+  done < <("$objdump" -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p')
+done
+
+resources=$("$windres" -i "$bin/Updater.exe" -O rc 2>/dev/null || true)
+for wanted in '^102 DIALOGEX' '^128 14 ' '^129 2 ' '^130 2 ' '^131 2 ' '^132 2 ' '^1 VERSIONINFO'; do
+  grep -qE "$wanted" <<<"$resources" || fail "Updater.exe has no resource matching '$wanted'"
+done
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed on the programs in $bin"
+  exit 1
+fi
+echo "the shipped programs in $bin are PE32, self-contained and carry their resources"
