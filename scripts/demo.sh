@@ -3,7 +3,8 @@
 # of an older release of the client, publishes a newer release on nginx (loopback), starts the
 # client, which starts the updater, and waits until the client comes back with -noupdate. It
 # shows on $DISPLAY when there is one, else runs under its own Xvfb and saves screenshots.
-# Ends by printing what changed. Exit 0 on success.
+# Ends by printing what changed. Exit 0 on success. With TLS=1 the site is HTTPS, with a test CA
+# made for the run and trusted only inside the build's Wine prefix.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${BUILD_DIR:-$root/build}"
@@ -24,16 +25,20 @@ die() {
 source "$root/scripts/wine-arch.sh"
 wine_arch_choose "$build" demo || exit 1
 say "building the updater, the stand-in client and mkmanifest into $RUN_BUILD"
-wine_arch_build "$root" Updater Quillmarket mkmanifest >/dev/null
+wine_arch_build "$root" Updater Quillmarket mkmanifest trust_store_tool >/dev/null
 bin="$RUN_BUILD/bin"
+trust_tool="$RUN_BUILD/tests/https/trust_store_tool.exe"
 
 source "$root/scripts/wine-session.sh"
 source "$root/scripts/http-serve.sh"
+source "$root/scripts/tls-pki.sh"
 finished=""
+trusted_ca=""
 finish() {
   [ -n "$finished" ] && return
   finished=1
   http_serve_stop
+  if [ -n "$trusted_ca" ]; then "$WINE" "$trust_tool" remove "$trusted_ca" >/dev/null 2>&1 || true; fi
   wine_session_stop
 }
 trap finish EXIT
@@ -83,16 +88,24 @@ own_xvfb="${WINE_SESSION_XVFB_PID:-}"
 say "publishing release 2.0: mkmanifest.exe $(winpath "$release") 2.0"
 "$WINE" "$bin/mkmanifest.exe" "$(winpath "$release")" 2.0 || die "mkmanifest refused the release"
 
+if [ "${TLS:-}" = 1 ]; then
+  tls_pki_make "$demo/pki" || die "openssl could not make the certificates"
+  "$WINE" "$trust_tool" add "$(winpath "$demo/pki/ca.der")" ||
+    die "could not trust the test CA in the Wine prefix"
+  trusted_ca="$(winpath "$demo/pki/ca.der")"
+  export HTTP_SERVE_TLS_DIR="$demo/pki"
+  say "HTTPS: a test CA made in $demo/pki, trusted only inside the Wine prefix"
+fi
 rate=2m
 http_serve_start "$demo/www" "$demo" "$rate" || die "no web server could be started (see $demo)"
 if [ "$HTTP_SERVE_KIND" = nginx ]; then
-  say "nginx serves $release as http://127.0.0.1:$HTTP_SERVE_PORT/down/update/" \
+  say "nginx serves $release as $HTTP_SERVE_URL/down/update/" \
     "(config $demo/nginx.conf, limit_rate $rate)"
 else
   say "nginx is missing: falling back to Python's http.server on port $HTTP_SERVE_PORT" \
     "(no rate limit, so the window may be up too briefly for a screenshot)"
 fi
-printf '[Download]\r\nsite1=http://127.0.0.1:%s/down\r\n' "$HTTP_SERVE_PORT" >"$install/Updater.INI"
+printf '[Download]\r\nsite1=%s/down\r\n' "$HTTP_SERVE_URL" >"$install/Updater.INI"
 
 # --- the run ---------------------------------------------------------------------------------
 say "starting $(winpath "$install")\\Quillmarket.exe; it starts Updater.exe"

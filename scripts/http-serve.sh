@@ -1,7 +1,9 @@
 # Sourced by the demo and the nginx test: serves a folder on a free loopback port with nginx,
 # or with Python's built-in server when nginx is missing, until http_serve_stop.
 # Usage: http_serve_start WWW_ROOT WORK_DIR [LIMIT_RATE]  (LIMIT_RATE as nginx writes it: 1m)
-# Sets HTTP_SERVE_PORT, HTTP_SERVE_KIND (nginx|python) and HTTP_SERVE_PID.
+# Sets HTTP_SERVE_PORT, HTTP_SERVE_KIND (nginx|python), HTTP_SERVE_PID and HTTP_SERVE_URL.
+# With HTTP_SERVE_TLS_DIR set (certificates from tls-pki.sh), nginx serves HTTPS with trusted.pem
+# at https://localhost:PORT; there is no fallback then.
 
 # nginx's own configuration, with every path it writes under the work folder.
 http_serve_nginx_conf() {
@@ -28,7 +30,9 @@ http {
     scgi_temp_path $work/nginx-temp/scgi;
     sendfile on;
     server {
-        listen 127.0.0.1:$port;
+        listen 127.0.0.1:$port${HTTP_SERVE_TLS_DIR:+ ssl};
+        ${HTTP_SERVE_TLS_DIR:+ssl_certificate $HTTP_SERVE_TLS_DIR/trusted.pem;}
+        ${HTTP_SERVE_TLS_DIR:+ssl_certificate_key $HTTP_SERVE_TLS_DIR/server.key;}
         root $www;
         ${rate:+limit_rate $rate;}
     }
@@ -60,7 +64,7 @@ http_serve_start() {
   for _ in 1 2 3 4 5; do
     local port
     port=$(http_serve_free_port)
-    if command -v nginx >/dev/null 2>&1; then
+    if command -v nginx >/dev/null 2>&1 || [ -n "${HTTP_SERVE_TLS_DIR:-}" ]; then
       HTTP_SERVE_KIND=nginx
       http_serve_nginx_conf "$www" "$work" "$port" "$rate" >"$work/nginx.conf"
       nginx -e "$work/nginx-error.log" -c "$work/nginx.conf" -p "$work" \
@@ -73,6 +77,8 @@ http_serve_start() {
     HTTP_SERVE_PID=$!
     if http_serve_wait_ready "$port" "$HTTP_SERVE_PID"; then
       HTTP_SERVE_PORT=$port
+      HTTP_SERVE_URL="http://127.0.0.1:$port"
+      [ -n "${HTTP_SERVE_TLS_DIR:-}" ] && HTTP_SERVE_URL="https://localhost:$port"
       return 0
     fi
     http_serve_stop

@@ -17,7 +17,7 @@ fi
 for p in cmake make g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686 \
          g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 \
          wine wine64 xvfb x11-utils locales fonts-wqy-microhei googletest \
-         python3 imagemagick nginx-light curl; do
+         python3 imagemagick nginx-light curl openssl; do
   have_pkg "$p" || need+=("$p")
 done
 

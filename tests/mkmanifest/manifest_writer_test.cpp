@@ -106,6 +106,11 @@ TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
     EXPECT_NE(m_output.find("7 files, version 2.0 \"beta\" <R&D>"), std::string::npos) << m_output;
     // Fetching into a subfolder needs that subfolder in the updater's temporary folder.
     EXPECT_NE(m_output.find("warning: sub\\b.dat is in a subfolder"), std::string::npos);
+    // A non-ASCII name goes on the wire as its ANSI bytes: the publisher is told which.
+    EXPECT_NE(m_output.find(std::string("warning: ") + kChinese + " is not plain ASCII"),
+              std::string::npos)
+        << m_output;
+    EXPECT_EQ(m_output.find("warning: a.dat"), std::string::npos);
     EXPECT_NE(Manifest().find("    <file filename=\"R&amp;D&apos;s.dat\" filesize=\"24\" "
                               "fileversion=\"2.0 &quot;beta&quot; &lt;R&amp;D&gt;\" md5=\""),
               std::string::npos)

@@ -17,6 +17,13 @@ std::string WithoutTrailingSeparator(std::string folder) {
     return folder;
 }
 
+bool HasNonAsciiByte(const std::string& text) {
+    for (unsigned char c : text)
+        if (c >= 0x80)
+            return true;
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -40,6 +47,13 @@ int main(int argc, char** argv) {
             std::fprintf(stderr,
                          "mkmanifest: warning: %s is in a subfolder; the updater fails to fetch it "
                          "unless that subfolder exists in its temporary folder\n",
+                         file.name.c_str());
+        // The updater asks for the name as its ANSI bytes, unescaped; a server that stores
+        // its files under UTF-8 names answers 404 for them.
+        if (HasNonAsciiByte(file.name))
+            std::fprintf(stderr,
+                         "mkmanifest: warning: %s is not plain ASCII; the updater requests it "
+                         "as these ANSI bytes, so the server must store it under them\n",
                          file.name.c_str());
     }
     std::printf("mkmanifest: wrote %s\\%s: %u files, version %s\n", folder.c_str(), kManifestName,
