@@ -26,9 +26,7 @@ public:
     CUpdateRun();
     // Does not wait: a download still under way is asked to stop, the receiver is detached (no
     // event reaches it afterwards), and a worker still running frees what it uses when it ends.
-    ~CUpdateRun();
-    CUpdateRun(const CUpdateRun&) = delete;
-    CUpdateRun& operator=(const CUpdateRun&) = delete;
+    ~CUpdateRun(); // not copyable: it owns its thread
 
     // pNotify receives every event on the worker thread and must not block.
     BOOL Init(IUpdateNotify* pNotify, const char* pszBaseUrl, const char* pszTempDir,

@@ -24,9 +24,13 @@ void CUpdaterDlg::OnUpdateEvent(DWORD dwArg1, DWORD dwArg2, int nEvent, const ch
 }
 
 void CUpdaterDlg::EndRun() {
-    const RunState state = m_run.State();
-    const bool installing = state == RunState::Downloaded || state == RunState::Installing;
-    m_run.Wait(installing ? kInstallWaitMs : kStopWaitMs);
+    // A download was asked to stop when the window closed; an installation, also one that a
+    // late cancel did not prevent, is let finish so that the client is restarted.
+    if (!m_run.Wait(kStopWaitMs)) {
+        const RunState state = m_run.State();
+        if (state == RunState::Downloaded || state == RunState::Installing)
+            m_run.Wait(kInstallWaitMs);
+    }
     ApplyEvents();
 }
 

@@ -4,6 +4,7 @@
 #include "tests/support/notify_recorder.h"
 #include "tests/support/replies.h"
 #include "tests/support/test_files.h"
+#include "ui/run_event_queue.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
@@ -64,6 +65,19 @@ TEST_F(EngineTest, TwoFilesAreReceivedThenInstalled) {
     EXPECT_EQ(e[8].a1, 29u);    // this file's bytes
     EXPECT_EQ(e[8].a2, 20029u); // the run's bytes
     EXPECT_EQ(e[11].text, "开始安装更新，请稍候...");
+    // What the window takes when it comes late to all of it: every event in order, a file's
+    // progress folded into its last figures.
+    CRunEventQueue window;
+    for (const RecordedEvent& r : e)
+        window.Push(r.code, r.a1, r.a2, r.hasText ? r.text.c_str() : nullptr);
+    std::string taken;
+    for (RunEvent t; window.Pop(t);)
+        taken += std::to_string(t.code) +
+                 (t.code == UPD_EVT_PROGRESS
+                      ? "=" + std::to_string(t.a1) + "/" + std::to_string(t.a2) + t.text
+                      : "") +
+                 " ";
+    EXPECT_EQ(taken, "1 3 4=20000/20000a.dat 5 1 3 4=29/20029b.dat 5 6 8 9 ");
 
     EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), GeneratedContent(20000));         // created
     EXPECT_EQ(ReadWholeFile(run.folder / "b.dat"), "the new content of the b file"); // replaced
