@@ -1,18 +1,21 @@
-// The process's shell: prepares the platform, points the profile at the updater's INI file and
-// creates the update window as the main window.
+// The process's shell: prepares the platform and creates the update window as the main window.
+// The framework has already pointed the profile at the INI file beside the executable.
 #pragma once
 
 #include "framework/win_app.h"
+
+#include <memory>
 
 class CUpdaterDlg;
 
 class CUpdaterApp : public CWinApp {
 public:
-    CUpdaterApp() = default;
+    CUpdaterApp();
     ~CUpdaterApp() override;
 
     BOOL InitInstance() override;
     int ExitInstance() override;
 
-    CUpdaterDlg* m_pUpdaterDlg = nullptr;
+private:
+    std::unique_ptr<CUpdaterDlg> m_pUpdaterDlg;
 };

@@ -37,7 +37,7 @@ int ThroughEngine(const char* base, const char* name, const std::string& folder)
     const int result = engine.DownloadAll();
     const double seconds = clock.Seconds();
     std::printf("seconds=%.4f bytes=%lu result=%d\n", seconds,
-                static_cast<unsigned long>(engine.m_dwReceived), result);
+                static_cast<unsigned long>(engine.Received()), result);
     DeleteFileA((folder + "\\" + name + ".dtm").c_str());
     return result;
 }

@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
         engine.Init(&notify, base.c_str(), folder.c_str(), (folder + "\\").c_str());
         engine.AddFile("big.bin", nullptr);
         result = engine.DownloadAll();
-        std::printf("received_bytes=%lu\n", static_cast<unsigned long>(engine.m_dwReceived));
+        std::printf("received_bytes=%lu\n", static_cast<unsigned long>(engine.Received()));
     }
     DeleteFileA((folder + "\\big.bin.dtm").c_str());
     RemoveDirectoryA(folder.c_str());

@@ -5,6 +5,7 @@
 //        run_timer.exe run EXE [ARGUMENTS]
 //          reports the seconds until the program ends and its peak working set.
 #include "bench/stopwatch.h"
+#include "ui/client_messages.h"
 
 #include <psapi.h>
 #include <windows.h>
@@ -15,7 +16,6 @@
 
 namespace {
 
-const UINT WM_UPDATE_NONE = WM_USER + 102;
 const DWORD kTimeoutMs = 600000;
 double g_noneSeconds = -1;
 const Stopwatch* g_clock = nullptr;
@@ -62,7 +62,7 @@ int TimeUntilNothingToUpdate(const std::string& updater) {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = ClientProc;
     wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "Quillmarket";
+    wc.lpszClassName = kClientWindowClass;
     if (!RegisterClassA(&wc))
         return 1;
     HWND client = CreateWindowA(wc.lpszClassName, "Quillmarket", WS_OVERLAPPED, 0, 0, 100, 100,

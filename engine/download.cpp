@@ -14,9 +14,25 @@ const UINT kMessageSize = 512;
 const DWORD kOpenFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_ASCII |
                          INTERNET_FLAG_RELOAD; // always from the server, never the cache
 
+void FormatFailure(char* pszMessage, UINT nSize, const char* pszName) {
+    snprintf(pszMessage, nSize, "下载 %s 文件失败", pszName);
+}
+
 // A response that is not the file (an error status, an HTML page, too short, cut short): the
-// entry fails with the program's own text.
-struct RejectedResponse {};
+// entry fails with the program's own text. Thrown like every framework exception.
+class CRejectedResponse : public CException {
+public:
+    explicit CRejectedResponse(const char* pszName) : m_pszName(pszName) {}
+    BOOL GetErrorMessage(char* pszError, UINT nMaxError, UINT* pnHelpContext) const override {
+        if (pnHelpContext)
+            *pnHelpContext = 0;
+        FormatFailure(pszError, nMaxError, m_pszName);
+        return TRUE;
+    }
+
+private:
+    const char* m_pszName;
+};
 
 bool LooksLikeFile(const BYTE* pData, UINT nCount) {
     if (nCount < 22)
@@ -53,12 +69,12 @@ CUpdateEngine::FileOutcome CUpdateEngine::DownloadFile(const CUpdateFile& file, 
     SendState(UPD_EVT_CONNECTING, 0, 0, nullptr);
     const CString url = m_strBaseUrl + file.szRemoteName;
     if (!m_pSession)
-        throw RejectedResponse();
+        throw new CRejectedResponse(file.szRemoteName);
     handles.http.reset(m_pSession->OpenURL(url, 1, kOpenFlags, nullptr, 0));
 
     DWORD status = 0;
     if (!handles.http->QueryInfoStatusCode(status) || status != HTTP_STATUS_OK)
-        throw RejectedResponse();
+        throw new CRejectedResponse(file.szRemoteName);
     DWORD announced = 0;
     const bool hasLength = handles.http->QueryInfo(HTTP_QUERY_CONTENT_LENGTH, announced) != FALSE;
     if (!hasLength)
@@ -66,23 +82,13 @@ CUpdateEngine::FileOutcome CUpdateEngine::DownloadFile(const CUpdateFile& file, 
 
     const UINT first = handles.http->Read(pBlock, nBlockSize);
     if (!LooksLikeFile(pBlock, first))
-        throw RejectedResponse();
+        throw new CRejectedResponse(file.szRemoteName);
 
     SendState(UPD_EVT_FILE_SIZE, 0, announced, file.szRemoteName);
 
-    char tempPath[MAX_PATH] = {};
-    const int pathLength = snprintf(tempPath, sizeof(tempPath), "%s\\%s.dtm",
-                                    m_strTempDir.GetString(), file.szLocalName);
-    if (pathLength < 0 || pathLength >= static_cast<int>(sizeof(tempPath)))
-        throw RejectedResponse();
-    CFileException openError;
-    if (!tempFile.Open(tempPath, CFile::modeCreate | CFile::modeReadWrite, &openError))
-        throw new CFileException(openError);
-
-    tempFile.Write(pBlock, first);
-    m_dwReceived += first;
-    DWORD fileBytes = first;
-    SendState(UPD_EVT_PROGRESS, fileBytes, m_dwReceived, file.szRemoteName);
+    OpenTempFile(tempFile, file);
+    DWORD fileBytes = 0;
+    StoreBlock(tempFile, pBlock, first, fileBytes, file.szRemoteName);
 
     // With a length, read up to it; without one, read until the data ends. The length is
     // tested before the cancel flag.
@@ -91,26 +97,42 @@ CUpdateEngine::FileOutcome CUpdateEngine::DownloadFile(const CUpdateFile& file, 
         const UINT count = handles.http->Read(pBlock, nBlockSize);
         if (count == 0) {
             if (hasLength)
-                throw RejectedResponse(); // the body ended before its announced length
+                throw new CRejectedResponse(
+                    file.szRemoteName); // the body ended before its announced length
             ended = true;
             break;
         }
-        tempFile.Write(pBlock, count);
-        m_dwReceived += count;
-        fileBytes += count;
-        SendState(UPD_EVT_PROGRESS, fileBytes, m_dwReceived, file.szRemoteName);
+        StoreBlock(tempFile, pBlock, count, fileBytes, file.szRemoteName);
     }
 
     handles.Close();
     return m_bCancel ? FileCancelled : FileReceived;
 }
 
+void CUpdateEngine::OpenTempFile(CFile& tempFile, const CUpdateFile& file) {
+    char tempPath[MAX_PATH] = {};
+    const int pathLength = snprintf(tempPath, sizeof(tempPath), "%s\\%s.dtm",
+                                    m_strTempDir.GetString(), file.szLocalName);
+    if (pathLength < 0 || pathLength >= static_cast<int>(sizeof(tempPath)))
+        throw new CRejectedResponse(file.szRemoteName);
+    CFileException openError;
+    if (!tempFile.Open(tempPath, CFile::modeCreate | CFile::modeReadWrite, &openError))
+        throw new CFileException(openError);
+}
+
+void CUpdateEngine::StoreBlock(CFile& tempFile, const BYTE* pBlock, UINT nCount, DWORD& dwFileBytes,
+                               const char* pszName) {
+    tempFile.Write(pBlock, nCount);
+    m_dwReceived += nCount;
+    dwFileBytes += nCount;
+    SendState(UPD_EVT_PROGRESS, dwFileBytes, m_dwReceived, pszName);
+}
+
 int CUpdateEngine::DownloadAll() {
-    const int count = m_files.GetSize();
+    m_dwReceived = 0;
     std::unique_ptr<BYTE[]> block(new BYTE[kBlockSize]);
 
-    for (int i = 0; i < count; ++i) {
-        const CUpdateFile& file = *m_files[i];
+    for (const CUpdateFile& file : m_files) {
         char message[kMessageSize] = {};
         try {
             if (DownloadFile(file, block.get(), kBlockSize) == FileCancelled) {
@@ -119,17 +141,11 @@ int CUpdateEngine::DownloadAll() {
             }
             SendState(UPD_EVT_FILE_DONE, 0, 0, file.szRemoteName);
             continue;
-        } catch (CInternetException* e) {
+        } catch (CException* e) { // the platform's text, or ours for a rejected response
             e->GetErrorMessage(message, kMessageSize);
             e->Delete();
-        } catch (CFileException* e) {
-            e->GetErrorMessage(message, kMessageSize);
-            e->Delete();
-        } catch (CException* e) {
-            e->Delete();
-            snprintf(message, kMessageSize, "下载 %s 文件失败", file.szRemoteName);
         } catch (...) {
-            snprintf(message, kMessageSize, "下载 %s 文件失败", file.szRemoteName);
+            FormatFailure(message, kMessageSize, file.szRemoteName);
         }
         SendState(UPD_EVT_FAILED, 0, 0, message);
         return 1;

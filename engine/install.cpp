@@ -2,6 +2,8 @@
 // beside itself instead, since a running program cannot be replaced.
 #include "engine/update_engine.h"
 
+#include "engine/program_path.h"
+
 #include <shlwapi.h>
 #include <stdio.h>
 #include <string.h>
@@ -39,13 +41,10 @@ bool FormatPath(char (&buffer)[MAX_PATH], const char* pszFormat, const char* psz
 int CUpdateEngine::InstallAll() {
     Notify(UPD_EVT_INSTALLING, 0, 0, "开始安装更新，请稍候...");
 
-    char modulePath[MAX_PATH] = {};
-    GetModuleFileNameA(GetModuleHandleA(nullptr), modulePath, MAX_PATH);
+    const CString modulePath = ProgramPath();
     const char* ownName = PathFindFileNameA(modulePath);
 
-    const int count = m_files.GetSize();
-    for (int i = 0; i < count; ++i) {
-        const CUpdateFile& file = *m_files[i];
+    for (const CUpdateFile& file : m_files) {
         char source[MAX_PATH] = {};
         char destination[MAX_PATH] = {};
         if (!FormatPath(source, "%s\\%s.dtm", m_strTempDir, file.szLocalName))

@@ -5,26 +5,9 @@
 #include <shlwapi.h>
 #include <string.h>
 
-CRITICAL_SECTION g_csFiles;
+CUpdateEngine::CUpdateEngine() = default;
 
-CUpdateEngine::CUpdateEngine() {
-    InitializeCriticalSection(&g_csFiles);
-}
-
-CUpdateEngine::~CUpdateEngine() {
-    RemoveAll();
-    if (m_hThread) {
-        CloseHandle(m_hThread);
-        m_hThread = nullptr;
-    }
-    if (m_hStartEvent) {
-        CloseHandle(m_hStartEvent);
-        m_hStartEvent = nullptr;
-    }
-    delete m_pSession;
-    m_pSession = nullptr;
-    DeleteCriticalSection(&g_csFiles);
-}
+CUpdateEngine::~CUpdateEngine() = default;
 
 BOOL CUpdateEngine::Init(IUpdateNotify* pNotify, const char* pszBaseUrl, const char* pszTempDir,
                          const char* pszTargetDir) {
@@ -42,10 +25,9 @@ BOOL CUpdateEngine::Init(IUpdateNotify* pNotify, const char* pszBaseUrl, const c
     if (!PathIsDirectoryA(m_strTempDir))
         CreateDirectoryA(m_strTempDir, nullptr);
 
-    m_pSession =
-        new CInternetSession(nullptr, 1, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    m_hStartEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    return m_hStartEvent != nullptr;
+    m_pSession = std::make_unique<CInternetSession>(nullptr, 1, INTERNET_OPEN_TYPE_PRECONFIG,
+                                                    nullptr, nullptr, 0);
+    return TRUE;
 }
 
 BOOL CUpdateEngine::AddFile(const char* pszRemoteName, const char* pszLocalName) {
@@ -56,25 +38,15 @@ BOOL CUpdateEngine::AddFile(const char* pszRemoteName, const char* pszLocalName)
     if (!IsAcceptableFileName(pszRemoteName) || !IsAcceptableFileName(local))
         return FALSE;
 
-    CUpdateFile* file = new CUpdateFile();
-    memset(file, 0, sizeof(*file));
-    strcpy(file->szRemoteName, pszRemoteName); // lengths checked above
-    strcpy(file->szLocalName, local);
-
-    EnterCriticalSection(&g_csFiles);
-    const int slot = m_files.GetSize();
-    m_files.SetSize(slot + 1);
-    m_files[slot] = file;
-    LeaveCriticalSection(&g_csFiles);
+    CUpdateFile file = {};
+    strcpy(file.szRemoteName, pszRemoteName); // lengths checked above
+    strcpy(file.szLocalName, local);
+    m_files.push_back(file);
     return TRUE;
 }
 
 void CUpdateEngine::RemoveAll() {
-    EnterCriticalSection(&g_csFiles);
-    for (int i = 0; i < m_files.GetSize(); ++i)
-        delete m_files[i];
-    m_files.RemoveAll();
-    LeaveCriticalSection(&g_csFiles);
+    std::vector<CUpdateFile>().swap(m_files); // size 0 and no capacity
 }
 
 void CUpdateEngine::SendState(int nEvent, DWORD dwArg1, DWORD dwArg2, const char* pszText) {
@@ -85,23 +57,4 @@ void CUpdateEngine::SendState(int nEvent, DWORD dwArg1, DWORD dwArg2, const char
 void CUpdateEngine::Notify(int nEvent, DWORD dwArg1, DWORD dwArg2, const char* pszText) {
     if (m_pNotify)
         m_pNotify->OnUpdateEvent(dwArg1, dwArg2, nEvent, pszText);
-}
-
-DWORD WINAPI WorkerProc(LPVOID pParam) {
-    CUpdateEngine* engine = static_cast<CUpdateEngine*>(pParam);
-    // Nothing may leave the thread's entry point; an escape ends the run like a failure.
-    try {
-        WaitForSingleObject(engine->m_hStartEvent, INFINITE);
-        const int downloaded = engine->DownloadAll();
-        if (downloaded != 0)
-            return static_cast<DWORD>(downloaded);
-        const int installed = engine->InstallAll();
-        if (installed == 0)
-            engine->RemoveAll();
-        return static_cast<DWORD>(installed);
-    } catch (CException* e) {
-        e->Delete();
-    } catch (...) {
-    }
-    return 1;
 }

@@ -1,18 +1,17 @@
-// Holds the files to fetch, owns the HTTP session, and runs download and installation on a
-// worker thread, reporting every step to one IUpdateNotify.
+// Holds the files to fetch and the HTTP session, downloads and installs them, and reports every
+// step to one IUpdateNotify. It has no thread of its own: CUpdateRun runs it on a worker.
 #pragma once
 
 #include "engine/update_file.h"
 #include "engine/update_notify.h"
-#include "framework/carray.h"
 #include "framework/cstring.h"
+#include "framework/file.h"
 #include "framework/internet.h"
 
 #include <atomic>
+#include <memory>
+#include <vector>
 #include <windows.h>
-
-// Guards the engine's file list; only ever one engine exists.
-extern CRITICAL_SECTION g_csFiles;
 
 class CUpdateEngine {
 public:
@@ -33,26 +32,35 @@ public:
     // Moves every downloaded file into place; always 0.
     virtual int InstallAll();
 
+    // Seen after the current block; may be called from any thread.
+    void RequestCancel() { m_bCancel = TRUE; }
+    // The code of the last event DownloadAll sent (0 before any).
+    int LastEvent() const { return m_nState; }
+    // The list is filled before the worker starts and touched only by the worker afterwards,
+    // so it needs no lock.
+    const std::vector<CUpdateFile>& Files() const { return m_files; }
+    DWORD Received() const { return m_dwReceived; }
+    const CString& BaseUrl() const { return m_strBaseUrl; }
+    bool HasSession() const { return m_pSession != nullptr; }
+
+private:
+    enum FileOutcome { FileReceived, FileCancelled };
+    FileOutcome DownloadFile(const CUpdateFile& file, BYTE* pBlock, UINT nBlockSize);
+    void OpenTempFile(CFile& tempFile, const CUpdateFile& file);
+    // Writes a block and reports the file's and the run's bytes.
+    void StoreBlock(CFile& tempFile, const BYTE* pBlock, UINT nCount, DWORD& dwFileBytes,
+                    const char* pszName);
+    // Records the code as the engine's state, then reports it.
+    void SendState(int nEvent, DWORD dwArg1, DWORD dwArg2, const char* pszText);
+    void Notify(int nEvent, DWORD dwArg1, DWORD dwArg2, const char* pszText);
+
     DWORD m_dwReceived = 0;
     std::atomic<int> m_nState{0};
-    CArray<CUpdateFile*> m_files;
-    HANDLE m_hThread = nullptr;
-    HANDLE m_hStartEvent = nullptr;
+    std::vector<CUpdateFile> m_files;
     std::atomic<BOOL> m_bCancel{FALSE};
     IUpdateNotify* m_pNotify = nullptr;
     CString m_strBaseUrl;
     CString m_strTempDir;
     CString m_strTargetDir;
-    CInternetSession* m_pSession = nullptr;
-
-private:
-    enum FileOutcome { FileReceived, FileCancelled };
-    FileOutcome DownloadFile(const CUpdateFile& file, BYTE* pBlock, UINT nBlockSize);
-    // Records the code as the engine's state, then reports it.
-    void SendState(int nEvent, DWORD dwArg1, DWORD dwArg2, const char* pszText);
-    void Notify(int nEvent, DWORD dwArg1, DWORD dwArg2, const char* pszText);
+    std::unique_ptr<CInternetSession> m_pSession;
 };
-
-// The worker thread's routine; its argument is the engine. Waits for m_hStartEvent, downloads,
-// and installs only when every file arrived.
-DWORD WINAPI WorkerProc(LPVOID pParam);

@@ -17,6 +17,7 @@ enum UpdateEvent {
 
 class IUpdateNotify {
 public:
-    // Called on the worker thread; the worker waits until it returns.
+    // Called on the worker thread, which waits until it returns: a receiver only records the
+    // event and passes it on to its own thread, never waiting for that thread.
     virtual void OnUpdateEvent(DWORD dwArg1, DWORD dwArg2, int nEvent, const char* pszText) = 0;
 };

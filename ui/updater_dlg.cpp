@@ -1,11 +1,13 @@
 // The update window: construction, the start-up sequence that decides the run, and input.
 #include "ui/updater_dlg.h"
 
+#include "engine/program_path.h"
 #include "framework/win_app.h"
 #include "manifest/manifest_check.h"
 #include "res/resource.h"
 #include "skin/transparent_ctrl.h"
 #include "ui/background_cache.h"
+#include "ui/client_messages.h"
 
 #include <shlwapi.h>
 #include <stdlib.h>
@@ -14,17 +16,9 @@
 
 namespace {
 
-const char kClientWindowClass[] = "Quillmarket";
 const char kDefaultSite[] = "http://download.quillmarket.example.com/down";
-
-// Folder of this program's executable, with a trailing backslash.
-CString ProgramFolder() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(AfxGetInstanceHandle(), path, MAX_PATH - 1);
-    PathRemoveFileSpecA(path);
-    PathAddBackslashA(path);
-    return CString(path);
-}
+// Wakes the window for the run's events.
+const UINT WM_RUN_EVENTS = WM_APP + 1;
 
 bool StartsWithNoCase(const CString& text, const char* prefix) {
     const int length = static_cast<int>(strlen(prefix));
@@ -40,6 +34,11 @@ CString SiteWithScheme(const CString& site) {
 
 } // namespace
 
+CString CUpdaterDlg::Setting(const char* pszSection, const char* pszKey, const char* pszDefault) {
+    CWinApp* app = AfxGetApp();
+    return app ? app->GetProfileString(pszSection, pszKey, pszDefault) : CString(pszDefault);
+}
+
 CUpdaterDlg::CUpdaterDlg(CWnd* pParent)
     : CDialog(IDD_UPDATER, pParent),
       m_hIcon(LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME))), m_dwFileBytes(0),
@@ -48,7 +47,6 @@ CUpdaterDlg::CUpdaterDlg(CWnd* pParent)
 }
 
 CUpdaterDlg::~CUpdaterDlg() {
-    WaitForWorker(INFINITE);
     FreeBackgroundCache(m_pBkgndDC, m_pBkgndBitmap, m_hOldBkgndBitmap);
 }
 
@@ -81,6 +79,9 @@ bool CUpdaterDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
     case WM_LBUTTONDOWN:
         OnLButtonDown(static_cast<UINT>(wParam), POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
         return true;
+    case WM_RUN_EVENTS:
+        ApplyEvents();
+        return true;
     case WM_DESTROY:
         OnDestroy();
         return false; // the dialog manager still does its own clean-up
@@ -102,45 +103,59 @@ bool CUpdaterDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
 
 BOOL CUpdaterDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    SetIconsAndColours();
+    const HWND client = FindWindowA(kClientWindowClass, nullptr);
+    const Settings settings = ReadSettings();
+    m_run.Init(this, settings.baseUrl, settings.tempDir, m_strInstallDir);
+    FitToSkin();
+    const BOOL update = CheckManifest(settings.baseUrl);
+    HandShake(client, update);
+    if (!update) {
+        PostMessage(WM_CLOSE); // hidden all along; the process ends once this is handled
+        return TRUE;
+    }
+    LayOutControls();
+    ShowCentred();
+    StartRun();
+    return TRUE;
+}
 
+void CUpdaterDlg::SetIconsAndColours() {
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     m_staticFile.m_crText = RGB(255, 255, 255);
     m_staticSize.m_crText = RGB(255, 255, 255);
+}
 
-    HWND client = FindWindowA(kClientWindowClass, nullptr);
-
+CUpdaterDlg::Settings CUpdaterDlg::ReadSettings() {
     m_strInstallDir = ProgramFolder();
-    CWinApp* app = AfxGetApp();
-    const CString site =
-        app ? app->GetProfileString("Download", "site1", kDefaultSite) : CString(kDefaultSite);
-    const CString tempName =
-        app ? app->GetProfileString("Setup", "TempDir", "Update") : CString("Update");
-    const CString baseUrl = SiteWithScheme(site) + "/update/";
-    const CString tempDir = m_strInstallDir + tempName;
-    m_engine.Init(this, baseUrl, tempDir, m_strInstallDir);
+    const CString site = Setting("Download", "site1", kDefaultSite);
+    const CString tempName = Setting("Setup", "TempDir", "Update");
+    return Settings{SiteWithScheme(site) + "/update/", m_strInstallDir + tempName};
+}
 
+void CUpdaterDlg::FitToSkin() {
     BITMAP bm = {};
     m_bmpBackground.GetBitmap(&bm);
     SetWindowPos(nullptr, 0, 0, bm.bmWidth, bm.bmHeight,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+}
 
+BOOL CUpdaterDlg::CheckManifest(const CString& baseUrl) {
+    // A new number at every start keeps caches on the way from answering.
     srand(static_cast<unsigned>(time(nullptr)));
-    const int n = rand() % 1000000 + 1;
     CString query;
-    query.Format("update.xml?%d", n);
-    const CString manifestUrl = baseUrl + query;
+    query.Format("update.xml?%d", rand() % 1000000 + 1);
+    return CheckManifestInto(m_strInstallDir, m_dwTotalBytes, m_run.Engine(), baseUrl + query);
+}
 
-    if (!CheckManifest(this, manifestUrl)) {
-        ::SendMessageA(client, WM_UPDATE_NONE, 0, 0);
-        PostMessage(WM_CLOSE);
-        return TRUE;
-    }
+void CUpdaterDlg::HandShake(HWND hClient, BOOL bUpdate) {
+    ::SendMessageA(hClient, bUpdate ? WM_CLOSE : WM_UPDATE_NONE, 0, 0);
+}
 
-    ::SendMessageA(client, WM_CLOSE, 0, 0);
+void CUpdaterDlg::LayOutControls() {
     m_btnCancel.SetBitmap(IDB_CANCEL);
     m_progressTotal.SendMessage(PBM_SETRANGE32, 0, static_cast<LPARAM>(m_dwTotalBytes >> 10));
-
     RECT button = {};
     m_btnCancel.GetClientRect(&button);
     m_progressFile.MoveWindow(7, 50, 492, 15);
@@ -148,16 +163,18 @@ BOOL CUpdaterDlg::OnInitDialog() {
     m_staticFile.MoveWindow(10, 90, 300, 16);
     m_staticSize.MoveWindow(10, 110, 548, 15);
     m_btnCancel.MoveWindow(480, 10, button.right - button.left, button.bottom - button.top);
+}
 
+void CUpdaterDlg::ShowCentred() {
     CenterWindow();
     ShowWindow(SW_SHOW);
     BringWindowToTop();
     UpdateWindow();
+}
 
-    m_engine.m_dwReceived = 0;
-    m_engine.m_hThread = CreateThread(nullptr, 0, &WorkerProc, &m_engine, 0, nullptr);
-    SetEvent(m_engine.m_hStartEvent);
-    return TRUE;
+bool CUpdaterDlg::StartRun() {
+    m_events.WakeUp(m_hWnd, WM_RUN_EVENTS);
+    return m_run.Start();
 }
 
 HCURSOR CUpdaterDlg::OnQueryDragIcon() {
@@ -175,43 +192,22 @@ void CUpdaterDlg::OnLButtonDown(UINT, POINT point) {
 }
 
 void CUpdaterDlg::OnCancelClicked() {
-    const int state = m_engine.m_nState;
-    if (state == UPD_EVT_DOWNLOADED || state == UPD_EVT_FAILED) {
+    // Once every file is in, or after a failure, there is nothing left to stop.
+    const RunState state = m_run.State();
+    if (state == RunState::Downloaded || state == RunState::Installing || state == RunState::Done ||
+        state == RunState::Failed) {
         DestroyWindow();
         return;
     }
-    m_engine.m_bCancel = TRUE;
+    m_run.Cancel();
     m_btnCancel.EnableWindow(FALSE);
 }
 
 void CUpdaterDlg::OnDestroy() {
-    // From here on the worker's events change nothing on screen; a download still running is
+    // From here on the run's events change nothing on screen; a download still running is
     // asked to stop after its current block. An installation under way is left to finish.
     m_bClosing = true;
-    if (m_engine.m_nState != UPD_EVT_DOWNLOADED)
-        m_engine.m_bCancel = TRUE;
-}
-
-bool CUpdaterDlg::WaitForWorker(DWORD dwTimeoutMs) {
-    HANDLE worker = m_engine.m_hThread;
-    if (!worker)
-        return true;
-    const DWORD start = GetTickCount();
-    while (true) {
-        DWORD wait = INFINITE;
-        if (dwTimeoutMs != INFINITE) {
-            const DWORD elapsed = GetTickCount() - start;
-            if (elapsed >= dwTimeoutMs)
-                return false;
-            wait = dwTimeoutMs - elapsed;
-        }
-        // The worker may be inside a SendMessage to this thread: keep serving sent messages.
-        const DWORD result = MsgWaitForMultipleObjects(1, &worker, FALSE, wait, QS_SENDMESSAGE);
-        if (result == WAIT_OBJECT_0 || result == WAIT_FAILED)
-            return true;
-        if (result == WAIT_TIMEOUT)
-            return false;
-        MSG msg;
-        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
+    m_events.WakeUp(nullptr, 0);
+    if (m_run.State() == RunState::Downloading)
+        m_run.Cancel();
 }

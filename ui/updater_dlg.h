@@ -1,47 +1,43 @@
-// The update window: decides the run at start-up, shows the progress of the worker, and turns
-// the engine's events into what the user sees.
+// The update window: decides the run at start-up and shows the progress of the run, which a
+// worker thread carries out (CUpdateRun). The worker only records its events here; the window
+// applies them on its own thread.
 #pragma once
 
-#include "engine/update_engine.h"
+#include "engine/update_run.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
 #include "framework/gdi.h"
 #include "skin/skin_button.h"
 #include "skin/skin_progress_ctrl.h"
 #include "skin/skin_static.h"
-
-#include <atomic>
-
-// Sent to the client's window when there is nothing to update.
-const UINT WM_UPDATE_NONE = WM_USER + 102;
+#include "ui/run_event_queue.h"
 
 class CUpdaterDlg : public CDialog, public IUpdateNotify {
 public:
     explicit CUpdaterDlg(CWnd* pParent = nullptr);
     ~CUpdaterDlg() override;
 
+    // Worker thread: records the event and wakes the window, without waiting for it.
     void OnUpdateEvent(DWORD dwArg1, DWORD dwArg2, int nEvent, const char* pszText) override;
+    // At shutdown, once the window is gone: waits a bounded time for the worker, then carries
+    // out what its last events still ask for (restarting the client after an installation).
+    void EndRun();
 
-    // Waits until the worker has ended, serving messages sent to this thread meanwhile; false
-    // when it still runs after dwTimeoutMs. The engine and this object must outlive the worker.
-    bool WaitForWorker(DWORD dwTimeoutMs);
-
-    HICON m_hIcon;
-    CSkinProgressCtrl m_progressFile;
-    CSkinProgressCtrl m_progressTotal;
-    CSkinStatic m_staticFile;
-    CSkinStatic m_staticSize;
-    CSkinButton m_btnCancel;
-    CUpdateEngine m_engine;
-    CString m_strInstallDir;
-    DWORD m_dwFileBytes;
-    DWORD m_dwTotalBytes;
-    CDC* m_pBkgndDC;
-    HGDIOBJ m_hOldBkgndBitmap;
-    CBitmap* m_pBkgndBitmap;
-    CBitmap m_bmpBackground;
-    // Set when the window is being destroyed; the worker's later events change nothing on screen.
-    std::atomic<bool> m_bClosing{false};
+    // The start-up steps, in the order OnInitDialog takes them.
+    struct Settings {
+        CString baseUrl; // the site with "/update/"
+        CString tempDir;
+    };
+    void SetIconsAndColours();
+    Settings ReadSettings(); // also sets the installation folder
+    void FitToSkin();
+    // Queues the files to fetch; FALSE when there are none or the manifest failed.
+    BOOL CheckManifest(const CString& baseUrl);
+    // Tells the client there is nothing to update, or asks it to close.
+    static void HandShake(HWND hClient, BOOL bUpdate);
+    void LayOutControls();
+    void ShowCentred();
+    bool StartRun();
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -63,9 +59,36 @@ protected:
     void OnDestroy();
 
 private:
-    // Engine events (updater_dlg_events.cpp).
+    // The run's events, on the window thread (updater_dlg_events.cpp).
+    void ApplyEvents();
+    void ApplyEvent(const RunEvent& event);
     void OnFileSize(DWORD dwFileBytes);
     void OnProgress(DWORD dwFileReceived, DWORD dwTotalReceived, const char* pszName);
     void OnInstalled();
     void OnFailed();
+    void StartClient() const;
+    // A value of the settings file, or the default when the key is missing.
+    static CString Setting(const char* pszSection, const char* pszKey, const char* pszDefault);
+
+protected:
+    HICON m_hIcon;
+    CSkinProgressCtrl m_progressFile;
+    CSkinProgressCtrl m_progressTotal;
+    CSkinStatic m_staticFile;
+    CSkinStatic m_staticSize;
+    CSkinButton m_btnCancel;
+    CString m_strInstallDir;
+    DWORD m_dwFileBytes;
+    DWORD m_dwTotalBytes;
+    CDC* m_pBkgndDC;
+    HGDIOBJ m_hOldBkgndBitmap;
+    CBitmap* m_pBkgndBitmap;
+    CBitmap m_bmpBackground;
+    // Set when the window is being destroyed; later events change nothing on screen.
+    bool m_bClosing = false;
+
+private:
+    CRunEventQueue m_events;
+    // Last, so that it is destroyed first: no event reaches this object after that.
+    CUpdateRun m_run;
 };

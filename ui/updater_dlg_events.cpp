@@ -1,23 +1,17 @@
-// The engine's events, on the worker thread: every effect on a window is a message sent to the
-// user-interface thread.
+// The run's events: recorded on the worker thread, applied here on the window thread, in order.
 #include "ui/updater_dlg.h"
 
 #include "framework/win_app.h"
-
-#include <shlwapi.h>
+#include "ui/client_messages.h"
 
 namespace {
 
 const char kDefaultErrorMessage[] = "更新失败，请到官方网站去下载最新版本";
-
-// The client's command line: its path quoted (a folder with blanks must not start another
-// program), then the switch that keeps it from starting the updater again.
-CString ClientCommandLine() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(AfxGetInstanceHandle(), path, MAX_PATH - 1);
-    PathRemoveFileSpecA(path);
-    return "\"" + CString(path) + "\\Quillmarket.exe\" -noupdate";
-}
+// A download stuck in a network read is given this long to notice the cancel request.
+const DWORD kStopWaitMs = 10000;
+// An installation ends by itself (a busy file is given up after about three seconds); this
+// only keeps a hang from holding the process.
+const DWORD kInstallWaitMs = 300000;
 
 int KiB(DWORD dwBytes) {
     return static_cast<int>(dwBytes >> 10);
@@ -26,15 +20,39 @@ int KiB(DWORD dwBytes) {
 } // namespace
 
 void CUpdaterDlg::OnUpdateEvent(DWORD dwArg1, DWORD dwArg2, int nEvent, const char* pszText) {
+    m_events.Push(nEvent, dwArg1, dwArg2, pszText);
+}
+
+void CUpdaterDlg::EndRun() {
+    // A download was asked to stop when the window closed; an installation, also one that a
+    // late cancel did not prevent, is let finish so that the client is restarted.
+    if (!m_run.Wait(kStopWaitMs)) {
+        const RunState state = m_run.State();
+        if (state == RunState::Downloaded || state == RunState::Installing)
+            m_run.Wait(kInstallWaitMs);
+    }
+    ApplyEvents();
+}
+
+void CUpdaterDlg::ApplyEvents() {
+    RunEvent event;
+    while (m_events.Pop(event))
+        ApplyEvent(event);
+}
+
+void CUpdaterDlg::ApplyEvent(const RunEvent& event) {
     // The installation's end still restarts the client; nothing else is shown once closing.
-    if (m_bClosing && nEvent != UPD_EVT_DONE)
+    if (m_bClosing || !m_hWnd) {
+        if (event.code == UPD_EVT_DONE)
+            StartClient();
         return;
-    switch (nEvent) {
+    }
+    switch (event.code) {
     case UPD_EVT_FILE_SIZE:
-        OnFileSize(dwArg2);
+        OnFileSize(event.a2);
         break;
     case UPD_EVT_PROGRESS:
-        OnProgress(dwArg1, dwArg2, pszText);
+        OnProgress(event.a1, event.a2, event.text.c_str());
         break;
     case UPD_EVT_FILE_DONE:
         m_dwFileBytes = 0;
@@ -64,7 +82,7 @@ void CUpdaterDlg::OnFileSize(DWORD dwFileBytes) {
 
 void CUpdaterDlg::OnProgress(DWORD dwFileReceived, DWORD dwTotalReceived, const char* pszName) {
     CString fileLine;
-    fileLine.Format("正在下载 %s ", pszName ? pszName : "");
+    fileLine.Format("正在下载 %s ", pszName);
     CString sizeLine;
     sizeLine.Format("大小 %d KB  已下载 %d KB", KiB(m_dwFileBytes), KiB(dwFileReceived));
     m_staticFile.SetWindowText(fileLine);
@@ -74,16 +92,20 @@ void CUpdaterDlg::OnProgress(DWORD dwFileReceived, DWORD dwTotalReceived, const 
 }
 
 void CUpdaterDlg::OnInstalled() {
-    const CString commandLine = ClientCommandLine();
-    WinExec(commandLine, SW_SHOWDEFAULT);
+    StartClient();
     SendMessage(WM_CLOSE);
 }
 
 void CUpdaterDlg::OnFailed() {
-    CWinApp* app = AfxGetApp();
-    const CString message =
-        app ? app->GetProfileString("messages", "ErrorMsg", kDefaultErrorMessage)
-            : CString(kDefaultErrorMessage);
+    const CString message = Setting("messages", "ErrorMsg", kDefaultErrorMessage);
     MessageBox(message, "提示", MB_OK | MB_ICONINFORMATION);
-    SendMessage(WM_CLOSE);
+    if (m_hWnd) // unless Cancel closed the window while the message was shown
+        SendMessage(WM_CLOSE);
+}
+
+// The client's path is quoted: a folder with blanks must not start another program.
+void CUpdaterDlg::StartClient() const {
+    const CString commandLine =
+        "\"" + m_strInstallDir + kClientExeName + "\" " + kClientNoUpdateSwitch;
+    WinExec(commandLine, SW_SHOWDEFAULT);
 }

@@ -1,9 +1,10 @@
 // Whole runs of the engine's worker against the test server: the events a receiver sees, the
 // files written and installed, and where a cancel request takes effect.
-#include "engine/update_engine.h"
+#include "engine/update_run.h"
 #include "tests/support/notify_recorder.h"
 #include "tests/support/replies.h"
 #include "tests/support/test_files.h"
+#include "ui/run_event_queue.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
@@ -17,27 +18,25 @@ namespace {
 
 const char kFailedA[] = "下载 a.dat 文件失败";
 
-// One engine over its own installation folder; the temporary folder is "<folder>\t".
+// One run over its own installation folder; the temporary folder is "<folder>\t".
 struct EngineRun {
     explicit EngineRun(const std::string& baseUrl, const std::string& tempDir = "") {
-        EXPECT_TRUE(engine.Init(&events, baseUrl.c_str(),
-                                (tempDir.empty() ? folder / "t" : tempDir).c_str(),
-                                folder.Path().c_str()));
+        EXPECT_TRUE(run.Init(&events, baseUrl.c_str(),
+                             (tempDir.empty() ? folder / "t" : tempDir).c_str(),
+                             folder.Path().c_str()));
     }
     std::string Temp(const std::string& name) const { return folder / ("t\\" + name + ".dtm"); }
-    // Starts the worker as the window does and waits for it; the thread's exit code.
+    // Starts the worker as the window does and waits for it; the worker's result.
     DWORD Worker() {
-        engine.m_hThread = CreateThread(nullptr, 0, &WorkerProc, &engine, 0, nullptr);
-        SetEvent(engine.m_hStartEvent);
-        EXPECT_EQ(WaitForSingleObject(engine.m_hThread, 60000), WAIT_OBJECT_0);
-        DWORD code = 0xFFFF;
-        GetExitCodeThread(engine.m_hThread, &code);
-        return code;
+        EXPECT_TRUE(run.Start());
+        EXPECT_TRUE(run.Wait(60000));
+        return static_cast<DWORD>(run.Result());
     }
 
     InstallFolder folder{"engine"};
     NotifyRecorder events;
-    CUpdateEngine engine;
+    CUpdateRun run;
+    CUpdateEngine& engine = run.Engine();
 };
 
 class EngineTest : public ::testing::Test {
@@ -66,12 +65,26 @@ TEST_F(EngineTest, TwoFilesAreReceivedThenInstalled) {
     EXPECT_EQ(e[8].a1, 29u);    // this file's bytes
     EXPECT_EQ(e[8].a2, 20029u); // the run's bytes
     EXPECT_EQ(e[11].text, "开始安装更新，请稍候...");
+    // What the window takes when it comes late to all of it: every event in order, a file's
+    // progress folded into its last figures.
+    CRunEventQueue window;
+    for (const RecordedEvent& r : e)
+        window.Push(r.code, r.a1, r.a2, r.hasText ? r.text.c_str() : nullptr);
+    std::string taken;
+    for (RunEvent t; window.Pop(t);)
+        taken += std::to_string(t.code) +
+                 (t.code == UPD_EVT_PROGRESS
+                      ? "=" + std::to_string(t.a1) + "/" + std::to_string(t.a2) + t.text
+                      : "") +
+                 " ";
+    EXPECT_EQ(taken, "1 3 4=20000/20000a.dat 5 1 3 4=29/20029b.dat 5 6 8 9 ");
 
     EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), GeneratedContent(20000));         // created
     EXPECT_EQ(ReadWholeFile(run.folder / "b.dat"), "the new content of the b file"); // replaced
     EXPECT_FALSE(PathFileExistsA(run.Temp("a.dat").c_str()));
-    EXPECT_EQ(run.engine.m_files.GetSize(), 0);         // emptied only after success
-    EXPECT_EQ(run.engine.m_nState, UPD_EVT_DOWNLOADED); // installation leaves it alone
+    EXPECT_EQ(run.engine.Files().size(), 0u);              // emptied only after success
+    EXPECT_EQ(run.engine.LastEvent(), UPD_EVT_DOWNLOADED); // installation leaves it alone
+    EXPECT_EQ(run.run.State(), RunState::Done);
     EXPECT_EQ(server.Requests(), (std::vector<std::string>{"GET /update/a.dat HTTP/1.1",
                                                            "GET /update/b.dat HTTP/1.1"}));
 }
@@ -104,9 +117,10 @@ TEST_F(EngineTest, AFailureStopsTheRunAndInstallsNothing) {
         EXPECT_EQ(run.Worker(), 1u);
         EXPECT_EQ(run.events.Sequence(), c.sequence);
         EXPECT_EQ(run.events.Events().back().text, c.text);
-        EXPECT_EQ(run.engine.m_nState, UPD_EVT_FAILED);
+        EXPECT_EQ(run.engine.LastEvent(), UPD_EVT_FAILED);
+        EXPECT_EQ(run.run.State(), RunState::Failed);
         EXPECT_EQ(server.Requests().size() - before, c.requests);
-        EXPECT_EQ(run.engine.m_files.GetSize(), 2); // the list stays
+        EXPECT_EQ(run.engine.Files().size(), 2u); // the list stays
         EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), "installed a");
         if (c.requests == 2) { // a finished download stays in the temporary folder
             EXPECT_EQ(ReadWholeFile(run.Temp("a.dat")), GeneratedContent(9000));
@@ -206,12 +220,13 @@ TEST_F(EngineTest, CancelIsSeenAfterTheCurrentBlock) {
         EngineRun run(server.Url("/c/"));
         run.engine.AddFile("a.dat", nullptr);
         run.engine.AddFile("b.dat", nullptr);
-        CUpdateEngine& engine = run.engine;
+        CUpdateRun& updateRun = run.run;
         if (c.atCode == 0)
-            engine.m_bCancel = TRUE;
+            updateRun.Cancel();
         else
-            run.events.ActAt(c.atCode, c.occurrence, [&engine] { engine.m_bCancel = TRUE; });
+            run.events.ActAt(c.atCode, c.occurrence, [&updateRun] { updateRun.Cancel(); });
         EXPECT_EQ(run.Worker(), c.exitCode);
+        EXPECT_EQ(updateRun.State(), c.exitCode == 0 ? RunState::Done : RunState::Cancelled);
         EXPECT_EQ(run.events.Sequence(), c.sequence);
         EXPECT_EQ(PathFileExistsA((run.folder / "a.dat").c_str()) != FALSE, c.exitCode == 0);
         if (c.atCode == 0) {
@@ -255,15 +270,15 @@ TEST(EngineInit, KeepsTheSlashRefusesNoReceiverAndInstallsAnEmptyList) {
     CUpdateEngine kept;
     ASSERT_TRUE(
         kept.Init(&events, "http://example.com/x/", (folder / "t").c_str(), folder.Path().c_str()));
-    EXPECT_STREQ(kept.m_strBaseUrl, "http://example.com/x/");
+    EXPECT_STREQ(kept.BaseUrl(), "http://example.com/x/");
     EXPECT_TRUE(PathIsDirectoryA((folder / "t").c_str())); // a missing folder is created
     EXPECT_EQ(kept.InstallAll(), 0);
     EXPECT_EQ(events.Sequence(), "8 9");
 
     CUpdateEngine refused;
     EXPECT_FALSE(refused.Init(nullptr, "http://example.com/", "t", "d"));
-    EXPECT_EQ(refused.m_pSession, nullptr);
-    EXPECT_TRUE(refused.m_strBaseUrl.IsEmpty());
+    EXPECT_FALSE(refused.HasSession());
+    EXPECT_TRUE(refused.BaseUrl().IsEmpty());
 }
 
 } // namespace

@@ -8,9 +8,9 @@ TEST(EngineAddFile, AcceptsNamesThatStayInsideAndFit) {
     EXPECT_TRUE(engine.AddFile("data\\maps.pak", nullptr));
     EXPECT_TRUE(engine.AddFile("a..b.txt", nullptr)); // dots inside a name are no climb
     EXPECT_TRUE(engine.AddFile("0123456789012345678901234567890", nullptr)); // 31 characters
-    ASSERT_EQ(engine.m_files.GetSize(), 4);
-    EXPECT_STREQ(engine.m_files[1]->szRemoteName, "data\\maps.pak");
-    EXPECT_STREQ(engine.m_files[1]->szLocalName, "data\\maps.pak");
+    ASSERT_EQ(engine.Files().size(), 4u);
+    EXPECT_STREQ(engine.Files()[1].szRemoteName, "data\\maps.pak");
+    EXPECT_STREQ(engine.Files()[1].szLocalName, "data\\maps.pak");
 }
 
 TEST(EngineAddFile, RefusesNamesThatOverflowOrLeaveTheFolder) {
@@ -34,7 +34,7 @@ TEST(EngineAddFile, RefusesNamesThatOverflowOrLeaveTheFolder) {
         EXPECT_FALSE(engine.AddFile(name, nullptr)) << name;
     EXPECT_FALSE(engine.AddFile(nullptr, nullptr));
     EXPECT_FALSE(engine.AddFile("ok.txt", "..\\evil.txt")); // the local name is checked too
-    EXPECT_EQ(engine.m_files.GetSize(), 0);
+    EXPECT_EQ(engine.Files().size(), 0u);
 }
 
 TEST(EngineAddFile, KeepsOrderAndDuplicatesAndRemoveAllReleasesStorage) {
@@ -42,13 +42,13 @@ TEST(EngineAddFile, KeepsOrderAndDuplicatesAndRemoveAllReleasesStorage) {
     engine.AddFile("b.dat", nullptr);
     engine.AddFile("a.dat", "local.dat");
     engine.AddFile("b.dat", nullptr);
-    ASSERT_EQ(engine.m_files.GetSize(), 3);
-    EXPECT_STREQ(engine.m_files[0]->szRemoteName, "b.dat");
-    EXPECT_STREQ(engine.m_files[1]->szLocalName, "local.dat");
-    EXPECT_STREQ(engine.m_files[2]->szRemoteName, "b.dat");
+    ASSERT_EQ(engine.Files().size(), 3u);
+    EXPECT_STREQ(engine.Files()[0].szRemoteName, "b.dat");
+    EXPECT_STREQ(engine.Files()[1].szLocalName, "local.dat");
+    EXPECT_STREQ(engine.Files()[2].szRemoteName, "b.dat");
     engine.RemoveAll();
-    EXPECT_EQ(engine.m_files.GetSize(), 0);
-    EXPECT_EQ(engine.m_files.GetCapacity(), 0u);
+    EXPECT_EQ(engine.Files().size(), 0u);
+    EXPECT_EQ(engine.Files().capacity(), 0u);
     engine.RemoveAll(); // a second time on an empty list does nothing
-    EXPECT_EQ(engine.m_files.GetSize(), 0);
+    EXPECT_EQ(engine.Files().size(), 0u);
 }

@@ -67,9 +67,9 @@ protected:
 
     std::string Queued() const { // names separated by spaces
         std::string names;
-        for (int i = 0; i < m_engine.m_files.GetSize(); ++i) {
-            names += (i ? " " : "") + std::string(m_engine.m_files[i]->szRemoteName);
-            EXPECT_STREQ(m_engine.m_files[i]->szLocalName, m_engine.m_files[i]->szRemoteName);
+        for (const CUpdateFile& file : m_engine.Files()) {
+            names += (names.empty() ? "" : " ") + std::string(file.szRemoteName);
+            EXPECT_STREQ(file.szLocalName, file.szRemoteName);
         }
         return names;
     }

@@ -45,8 +45,8 @@ protected:
         const BOOL found = CheckManifestInto(installDir.c_str(), m_total, engine,
                                              m_server.Url("/update.xml").c_str());
         m_queued.clear();
-        for (int i = 0; i < engine.m_files.GetSize(); ++i)
-            m_queued.push_back(engine.m_files[i]->szRemoteName);
+        for (const CUpdateFile& file : engine.Files())
+            m_queued.push_back(file.szRemoteName);
         return found;
     }
     // Runs the tool on the release folder (given with a trailing backslash, which it drops);

@@ -67,13 +67,8 @@ int CountGdiObjects() {
 CTestUpdaterDlg::CTestUpdaterDlg(bool bLayOut) : CUpdaterDlg(nullptr) {
     if (!Create(IDD_UPDATER) || !bLayOut)
         return;
-    SetWindowPos(nullptr, 0, 0, 512, 133, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    m_btnCancel.SetBitmap(IDB_CANCEL);
-    m_progressFile.MoveWindow(7, 50, 492, 15);
-    m_progressTotal.MoveWindow(7, 70, 492, 15);
-    m_staticFile.MoveWindow(kStaticAt.x, kStaticAt.y, 300, 16);
-    m_staticSize.MoveWindow(10, 110, 548, 15);
-    m_btnCancel.MoveWindow(kCancelAt.x, kCancelAt.y, 16, 17);
+    FitToSkin();
+    LayOutControls();
     ShowWindow(SW_SHOWNOACTIVATE);
     UpdateWindow();
 }

@@ -37,4 +37,8 @@ public:
     explicit CTestUpdaterDlg(bool bLayOut = true);
     ~CTestUpdaterDlg() override { ::DestroyWindow(m_hWnd); }
     BOOL OnInitDialog() override { return CDialog::OnInitDialog(); } // none of the start-up
+    using CUpdaterDlg::m_btnCancel;
+    using CUpdaterDlg::m_pBkgndDC;
+    using CUpdaterDlg::m_progressFile;
+    using CUpdaterDlg::m_staticFile;
 };

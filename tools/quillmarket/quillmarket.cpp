@@ -2,15 +2,14 @@
 // updater's hand-shake. It owns a top-level window of class "Quillmarket", starts Updater.exe
 // from its own folder (unless told not to), answers "nothing to update" and close requests,
 // and can log what happens to a file named by QUILLMARKET_LOG so tests can follow it.
+#include "ui/client_messages.h"
+
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-const char kClassName[] = "Quillmarket";
-const UINT WM_UPDATE_NONE = WM_USER + 102;
 
 // What the window says; always one of the string literals below.
 const char* g_state = "正在启动...";
@@ -182,14 +181,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCmd) {
     wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
     wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = kClassName;
+    wc.lpszClassName = kClientWindowClass;
     if (!RegisterClassA(&wc)) {
         LogLine("exit");
         return 1;
     }
-    HWND hwnd = CreateWindowExA(
-        0, kClassName, "Quillmarket", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-        CW_USEDEFAULT, CW_USEDEFAULT, 360, 120, nullptr, nullptr, instance, nullptr);
+    HWND hwnd =
+        CreateWindowExA(0, kClientWindowClass, "Quillmarket",
+                        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
+                        CW_USEDEFAULT, 360, 120, nullptr, nullptr, instance, nullptr);
     if (hwnd == nullptr) {
         LogLine("exit");
         return 1;
@@ -198,7 +198,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCmd) {
     UpdateWindow(hwnd);
 
     // The updater looks for this window, so it is started only once the window exists.
-    if (HasSwitch(cmdLine, "-noupdate"))
+    if (HasSwitch(cmdLine, kClientNoUpdateSwitch))
         SetState(hwnd, "刚刚完成更新，本次不检查更新");
     else if (HasSwitch(cmdLine, "-nolaunch"))
         SetState(hwnd, "未启动更新程序");

@@ -1,0 +1,34 @@
+// The run's events on their way from the worker to the window: recorded on the worker thread,
+// taken and shown on the window thread, in order. Recording never waits for the window.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <mutex>
+#include <string>
+
+struct RunEvent {
+    int code = 0;
+    DWORD a1 = 0;
+    DWORD a2 = 0;
+    std::string text;
+};
+
+class CRunEventQueue {
+public:
+    // The window that is posted `message` when an event arrives in an empty queue; a null
+    // window stops the wake-ups (events are still kept).
+    void WakeUp(HWND hWnd, UINT message);
+    // A progress event replaces one not yet taken: the window shows the newest figures, and
+    // a file's last figures always stay, since other events follow them.
+    void Push(int nEvent, DWORD dwArg1, DWORD dwArg2, const char* pszText);
+    // The oldest event; false when there is none.
+    bool Pop(RunEvent& event);
+
+private:
+    std::mutex m_lock;
+    std::deque<RunEvent> m_events;
+    HWND m_hWnd = nullptr;
+    UINT m_message = 0;
+};
