@@ -11,8 +11,10 @@ namespace {
 
 const UINT kBlockSize = 8192;
 const UINT kMessageSize = 512;
+// Always from the server, never the cache; an http:// site that moved to https:// is followed,
+// as browsers do (certificate checks stay the platform's).
 const DWORD kOpenFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_ASCII |
-                         INTERNET_FLAG_RELOAD; // always from the server, never the cache
+                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
 
 void FormatFailure(char* pszMessage, UINT nSize, const char* pszName) {
     snprintf(pszMessage, nSize, "下载 %s 文件失败", pszName);
@@ -141,8 +143,9 @@ int CUpdateEngine::DownloadAll() {
             }
             SendState(UPD_EVT_FILE_DONE, 0, 0, file.szRemoteName);
             continue;
-        } catch (CException* e) { // the platform's text, or ours for a rejected response
-            e->GetErrorMessage(message, kMessageSize);
+        } catch (CException* e) { // the platform's text, or ours where it has none
+            if (!e->GetErrorMessage(message, kMessageSize))
+                FormatFailure(message, kMessageSize, file.szRemoteName);
             e->Delete();
         } catch (...) {
             FormatFailure(message, kMessageSize, file.szRemoteName);

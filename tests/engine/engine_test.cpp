@@ -47,15 +47,15 @@ protected:
 
 TEST_F(EngineTest, TwoFilesAreReceivedThenInstalled) {
     EngineRun run(server.Url("/update")); // the missing "/" is added
-    ASSERT_TRUE(WriteWholeFile(run.folder / "b.dat", "previous b"));
+    ASSERT_TRUE(WriteWholeFile(run.folder / "数据.dat", "previous 数据"));
     server.Set("/update/a.dat", Generated(20000));
-    server.Set("/update/b.dat", Body("the new content of the b file"));
+    server.Set("/update/数据.dat", Body("the new content of the b file"));
     run.engine.AddFile("a.dat", nullptr);
-    run.engine.AddFile("b.dat", nullptr);
+    run.engine.AddFile("数据.dat", nullptr);
 
     EXPECT_EQ(run.Worker(), 0u);
     EXPECT_EQ(run.events.Sequence(), "1 3 4* 5 1 3 4* 5 6 8 9");
-    ASSERT_EQ(run.events.Count(UPD_EVT_PROGRESS), 4); // three blocks of a, one of b
+    ASSERT_EQ(run.events.Count(UPD_EVT_PROGRESS), 4); // three blocks of a, one of the second
     const std::vector<RecordedEvent> e = run.events.Events();
     EXPECT_FALSE(e[0].hasText);
     EXPECT_EQ(e[1].a2, 20000u); // announced length
@@ -77,16 +77,18 @@ TEST_F(EngineTest, TwoFilesAreReceivedThenInstalled) {
                       ? "=" + std::to_string(t.a1) + "/" + std::to_string(t.a2) + t.text
                       : "") +
                  " ";
-    EXPECT_EQ(taken, "1 3 4=20000/20000a.dat 5 1 3 4=29/20029b.dat 5 6 8 9 ");
+    EXPECT_EQ(taken, "1 3 4=20000/20000a.dat 5 1 3 4=29/20029数据.dat 5 6 8 9 ");
 
-    EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), GeneratedContent(20000));         // created
-    EXPECT_EQ(ReadWholeFile(run.folder / "b.dat"), "the new content of the b file"); // replaced
+    EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), GeneratedContent(20000));            // created
+    EXPECT_EQ(ReadWholeFile(run.folder / "数据.dat"), "the new content of the b file"); // replaced
     EXPECT_FALSE(PathFileExistsA(run.Temp("a.dat").c_str()));
     EXPECT_EQ(run.engine.Files().size(), 0u);              // emptied only after success
     EXPECT_EQ(run.engine.LastEvent(), UPD_EVT_DOWNLOADED); // installation leaves it alone
     EXPECT_EQ(run.run.State(), RunState::Done);
-    EXPECT_EQ(server.Requests(), (std::vector<std::string>{"GET /update/a.dat HTTP/1.1",
-                                                           "GET /update/b.dat HTTP/1.1"}));
+    // A non-ASCII name goes on the wire as its ANSI (GBK) bytes, unescaped.
+    EXPECT_EQ(server.Requests(),
+              (std::vector<std::string>{"GET /update/a.dat HTTP/1.1",
+                                        "GET /update/\xca\xfd\xbe\xdd.dat HTTP/1.1"}));
 }
 
 TEST_F(EngineTest, AFailureStopsTheRunAndInstallsNothing) {
