@@ -1,5 +1,7 @@
 #include "digest/file_digest.h"
 
+#include <memory>
+
 #include <string.h>
 
 namespace {
@@ -44,7 +46,8 @@ void EncodeWords(BYTE* pOut, const DWORD* pWords, int nWords) {
     }
 }
 
-const UINT kReadSize = 1024;
+// Large reads: each read is a system call, and under Wine a round trip to its server.
+const UINT kReadSize = 64 * 1024;
 
 } // namespace
 
@@ -65,13 +68,13 @@ CString CFileDigest::DigestFile(const CString& strPath) {
 
 CString CFileDigest::DigestOpenFile(CFile& file) {
     CFileDigest context;
-    BYTE block[kReadSize];
+    std::unique_ptr<BYTE[]> block(new BYTE[kReadSize]);
     // A read error's CFileException* passes on to the caller as it is.
     for (;;) {
-        const UINT count = file.Read(block, kReadSize);
+        const UINT count = file.Read(block.get(), kReadSize);
         if (count == 0)
             break;
-        context.Update(block, count);
+        context.Update(block.get(), count);
     }
     return context.Final();
 }

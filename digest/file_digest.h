@@ -15,7 +15,7 @@ public:
     // Opens for reading while denying others write access. A failed open or read throws the
     // CFileException* on to the caller, who deletes it.
     static CString DigestFile(const CString& strPath);
-    // Reads from the file's current position to its end in 1024-byte reads.
+    // Reads from the file's current position to its end in 64 KiB reads.
     static CString DigestOpenFile(CFile& file);
 
     void Update(const BYTE* pInput, DWORD dwLength);

@@ -6,10 +6,11 @@
 #include "framework/com_error.h"
 #include "framework/com_ptr.h"
 #include "framework/com_variant.h"
+#include "manifest/local_digests.h"
 #include "manifest/msxml_guids.h"
 
 #include <msxml2.h>
-#include <shlwapi.h>
+#include <vector>
 
 namespace {
 
@@ -68,42 +69,75 @@ CInterfacePtr<IXMLDOMDocument> FetchManifest(const char* pszUrl) {
     return document;
 }
 
-// Returns whether any file was queued; throws on every failure.
+struct ManifestEntry {
+    CString fileName;
+    UINT fileSize;
+    CString md5;
+};
+
+// The entries in document order, up to the first that cannot be read or whose name is refused;
+// `complete` is false when there was such an entry.
+std::vector<ManifestEntry> ReadEntries(IXMLDOMNodeList* pEntries, bool& complete) {
+    std::vector<ManifestEntry> read;
+    complete = false;
+    try {
+        LONG count = 0;
+        CheckResult(pEntries->get_length(&count));
+        for (LONG i = 0; i < count; ++i) {
+            CInterfacePtr<IXMLDOMNode> node;
+            CheckResult(pEntries->get_item(i, node.Receive()));
+            CInterfacePtr<IXMLDOMElement> entry;
+            CheckResult(node.QueryInterface(IID_MsxmlDomElement, entry));
+            ManifestEntry e;
+            e.fileName = ReadText(entry.Get(), "filename");
+            e.fileSize = ReadNumber(entry.Get(), "filesize");
+            ReadText(entry.Get(), "fileversion"); // required, though not used
+            e.md5 = ReadText(entry.Get(), "md5");
+            // The name comes from the network: refuse it before anything on disk is looked
+            // at, so that no path outside the installation folder is ever opened.
+            if (!IsAcceptableFileName(e.fileName))
+                return read;
+            read.push_back(e);
+        }
+        complete = true;
+    } catch (CException* e) {
+        e->Delete();
+    }
+    return read;
+}
+
+// Returns whether any file was queued; throws on every failure. The entries before a failing
+// one are queued as they would be without it.
 BOOL QueueChangedFiles(const char* pszInstallDir, DWORD& dwTotalBytes, CUpdateEngine& engine,
                        const char* pszUrl) {
-    BOOL bAdded = FALSE;
     CInterfacePtr<IXMLDOMDocument> document = FetchManifest(pszUrl);
-    CInterfacePtr<IXMLDOMNodeList> entries;
-    CheckResult(document->selectNodes(CBstr("/manifest/filelist/file").Get(), entries.Receive()));
-    if (!entries)
+    CInterfacePtr<IXMLDOMNodeList> nodes;
+    CheckResult(document->selectNodes(CBstr("/manifest/filelist/file").Get(), nodes.Receive()));
+    if (!nodes)
         throw new COleException(E_POINTER);
-    LONG count = 0;
-    CheckResult(entries->get_length(&count));
+    bool complete = false;
+    const std::vector<ManifestEntry> entries = ReadEntries(nodes.Get(), complete);
 
-    for (LONG i = 0; i < count; ++i) {
-        CInterfacePtr<IXMLDOMNode> node;
-        CheckResult(entries->get_item(i, node.Receive()));
-        CInterfacePtr<IXMLDOMElement> entry;
-        CheckResult(node.QueryInterface(IID_MsxmlDomElement, entry));
+    std::vector<CString> localPaths;
+    for (const ManifestEntry& entry : entries)
+        localPaths.push_back(CString(pszInstallDir) + entry.fileName);
+    const std::vector<LocalDigest> local = DigestLocalFiles(localPaths);
 
-        const CString fileName = ReadText(entry.Get(), "filename");
-        const UINT fileSize = ReadNumber(entry.Get(), "filesize");
-        ReadText(entry.Get(), "fileversion"); // required, though not used
-        const CString md5 = ReadText(entry.Get(), "md5");
-
-        // The name comes from the network: refuse it before anything on disk is looked at, so
-        // that no path outside the installation folder is ever opened.
-        if (!IsAcceptableFileName(fileName))
-            throw new COleException(E_INVALIDARG);
-        const CString localPath = CString(pszInstallDir) + fileName;
-        if (PathFileExistsA(localPath) && CFileDigest::DigestFile(localPath) == md5)
-            continue;
-
-        dwTotalBytes += fileSize;
-        if (!engine.AddFile(fileName, nullptr))
+    BOOL bAdded = FALSE;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (local[i].exists) {
+            if (!local[i].read)
+                throw new COleException(E_ACCESSDENIED);
+            if (local[i].digest == entries[i].md5)
+                continue;
+        }
+        dwTotalBytes += entries[i].fileSize;
+        if (!engine.AddFile(entries[i].fileName, nullptr))
             throw new COleException(E_INVALIDARG);
         bAdded = TRUE;
     }
+    if (!complete)
+        throw new COleException(E_INVALIDARG);
     return bAdded;
 }
 

@@ -88,7 +88,8 @@ TEST(FileDigest, RfcSuite) {
 
 TEST(FileDigest, BlockAndReadBoundariesAndMebibytesMatchWindowsMd5) {
     InstallFolder folder("digest");
-    for (size_t size : {0, 55, 56, 63, 64, 65, 1023, 1024, 1025, 3 * 1024 * 1024 + 777}) {
+    for (size_t size :
+         {0, 55, 56, 63, 64, 65, 1023, 1024, 1025, 65535, 65536, 65537, 3 * 1024 * 1024 + 777}) {
         const std::string bytes = PatternBytes(size, static_cast<DWORD>(size) * 2654435761u + 1);
         ExpectDigest(folder / ("size" + std::to_string(size)), bytes, ReferenceMd5(bytes));
     }

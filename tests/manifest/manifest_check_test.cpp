@@ -85,6 +85,18 @@ protected:
 } // namespace
 
 TEST_F(ManifestCheckTest, QueuesMissingAndChangedFilesWithTheirSizes) {
+    // Many entries, current, changed and missing in turn, each with its own size: the files
+    // are digested side by side, but every decision belongs to its own entry.
+    std::string many, manyQueued;
+    DWORD manyTotal = 0;
+    for (int i = 1; i <= 60; ++i) {
+        const char* name = i % 3 == 0 ? "a.dat" : i % 3 == 1 ? "e.dat" : "gone.dat";
+        many += Entry(name, std::to_string(i)); // a.dat holds "abc"; e.dat does not
+        if (i % 3 != 0) {
+            manyQueued += (manyQueued.empty() ? "" : " ") + std::string(name);
+            manyTotal += i;
+        }
+    }
     const struct {
         std::string body, queued;
         DWORD total;
@@ -110,6 +122,7 @@ TEST_F(ManifestCheckTest, QueuesMissingAndChangedFilesWithTheirSizes) {
          "1.dat 2.dat 3.dat", 7},
         // The manifest is UTF-8; names on disk and in the engine are code page 936 text.
         {Manifest(Entry(u8"数据.dat", "3") + Entry(u8"新文件.dat", "9")), "新文件.dat", 9},
+        {Manifest(many), manyQueued, manyTotal},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Check(c.body), c.queued.empty() ? FALSE : TRUE) << c.body;
