@@ -20,10 +20,11 @@ void CRunEventQueue::Push(int nEvent, DWORD dwArg1, DWORD dwArg2, const char* ps
         m_events.back() = std::move(event); // a wake-up for it is already on its way
         return;
     }
-    const bool wasEmpty = m_events.empty();
     m_events.push_back(std::move(event));
-    // Posted, never sent: the worker does not wait for the window.
-    if (wasEmpty && m_hWnd)
+    // Progress waits for the window's display timer, so that a fast download costs no message
+    // per block; every other event wakes the window at once. Posted, never sent: the worker
+    // does not wait for the window.
+    if (nEvent != UPD_EVT_PROGRESS && m_hWnd)
         PostMessageA(m_hWnd, m_message, 0, 0);
 }
 

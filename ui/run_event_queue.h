@@ -17,8 +17,8 @@ struct RunEvent {
 
 class CRunEventQueue {
 public:
-    // The window that is posted `message` when an event arrives in an empty queue; a null
-    // window stops the wake-ups (events are still kept).
+    // The window that is posted `message` when an event other than progress arrives (progress
+    // is taken by the window's own timer); a null window stops the wake-ups (events are kept).
     void WakeUp(HWND hWnd, UINT message);
     // A progress event replaces one not yet taken: the window shows the newest figures, and
     // a file's last figures always stay, since other events follow them.
