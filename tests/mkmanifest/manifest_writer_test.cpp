@@ -1,7 +1,9 @@
 // mkmanifest.exe run as a publishing script runs it: what it writes is read back by the
-// updater's own manifest check over HTTP, and a refusal fails the run and writes nothing.
+// updater's own manifest check over HTTP, a signed release verifies under the key the tool
+// printed, and a refusal fails the run and writes nothing.
 #include "engine/update_engine.h"
 #include "manifest/manifest_check.h"
+#include "manifest/manifest_signature.h"
 #include "tests/support/replies.h"
 #include "tests/support/test_files.h"
 
@@ -12,6 +14,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -51,14 +54,17 @@ protected:
     }
     // Runs the tool on the release folder (given with a trailing backslash, which it drops);
     // its exit code, with stdout and stderr in m_output.
-    int RunTool(const std::string& version) {
+    int RunTool(const std::string& version, const std::string& options = "") {
+        return Run(options + "\"" + m_release + "\\\\\" \"" + version + "\"");
+    }
+    int Run(const std::string& arguments) {
         const std::string outPath = m_root / "out.txt";
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
         HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                  CREATE_ALWAYS, 0, nullptr);
         std::string line = "\"Z:" MKMANIFEST_EXE_UNIX "\" ";
         std::replace(line.begin(), line.end(), '/', '\\');
-        line += "\"" + m_release + "\\\\\" \"" + version + "\"";
+        line += arguments;
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
         startup.dwFlags = STARTF_USESTDHANDLES;
@@ -159,6 +165,67 @@ TEST_F(ManifestWriterTest, RefusalsWriteNothing) {
         EXPECT_EQ(Manifest(), "the published manifest");
         EXPECT_FALSE(Exists("update.xml.tmp"));
         DeleteFileW(path.c_str());
+    }
+}
+
+// One key made by the tool signs the release: the signature verifies under the printed public
+// key, the manifest carries each file's SHA-256 and otherwise is the plain one, byte for byte,
+// and the updater's check reads it. An existing key is never replaced; a key that is missing,
+// not a private key, or inside the release folder fails the run and writes nothing.
+TEST_F(ManifestWriterTest, SignedReleaseVerifiesUnderThePrintedKey) {
+    const std::string key = m_root / "publisher.key";
+    Put("a.dat", "abc");
+    Put("sub\\empty.dat", "");
+    ASSERT_EQ(Run("--new-key \"" + key + "\""), 0) << m_output;
+    const std::string publicKey = m_output.substr(0, m_output.find_first_of("\r\n"));
+    std::vector<BYTE> blob;
+    ASSERT_TRUE(DecodePublicKey(publicKey, blob)) << m_output;
+    EXPECT_EQ(blob.size(), 8u + 12u + 3072u / 8); // headers and a 3072-bit modulus
+    const std::string privateKey = ReadWholeFile(key);
+    EXPECT_NE(Run("--new-key \"" + key + "\""), 0);
+    EXPECT_NE(m_output.find("already exists"), std::string::npos) << m_output;
+    EXPECT_EQ(ReadWholeFile(key), privateKey);
+
+    Put("update.xml.sig", "a stale signature, replaced and not listed");
+    ASSERT_EQ(RunTool("2.0", "--sign \"" + key + "\" "), 0) << m_output;
+    EXPECT_NE(m_output.find("update.xml and update.xml.sig: 2 files"), std::string::npos)
+        << m_output;
+    const std::string signedXml = Manifest(),
+                      signature = ReadWholeFile(m_release + "\\update.xml.sig");
+    EXPECT_TRUE(VerifyManifestSignature(publicKey, signedXml, signature));
+    EXPECT_NE(signedXml.find("md5=\"900150983cd24fb0d6963f7d28e17f72\" sha256=\"ba7816bf8f01cfea"
+                             "414140de5dae2223b00361a396177a9cb410ff61f20015ad\"/>"),
+              std::string::npos)
+        << signedXml;
+    EXPECT_NE(signedXml.find("sha256=\"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7"
+                             "852b855\"/>"),
+              std::string::npos);
+    EXPECT_FALSE(Exists("update.xml.tmp") || Exists("update.xml.sig.tmp"));
+    InstallFolder empty{"mkmanifest-empty"};
+    ASSERT_TRUE(Check(empty.Path()));
+    EXPECT_EQ(m_queued, (Names{"a.dat", "sub\\empty.dat"}));
+
+    ASSERT_EQ(RunTool("2.0"), 0) << m_output;
+    EXPECT_EQ(Manifest(),
+              std::regex_replace(signedXml, std::regex(" sha256=\"[0-9a-f]{64}\""), ""));
+
+    ASSERT_TRUE(CopyFileA(key.c_str(), (m_release + "\\sub\\publisher.key").c_str(), TRUE));
+    ASSERT_TRUE(WriteWholeFile(m_root / "not-a-key.bin", "not a key"));
+    const std::string published = Manifest();
+    const struct {
+        std::string keyFile;
+        const char* expected;
+    } refusals[] = {
+        {m_root / "missing.key", "cannot read the key file"},
+        {m_root / "not-a-key.bin", "is not a private key"},
+        {m_release + "\\sub\\publisher.key", "inside the release folder"},
+    };
+    for (const auto& r : refusals) {
+        EXPECT_NE(RunTool("3.0", "--sign \"" + r.keyFile + "\" "), 0) << r.keyFile;
+        EXPECT_NE(m_output.find(r.expected), std::string::npos) << m_output;
+        EXPECT_EQ(Manifest(), published);
+        EXPECT_EQ(ReadWholeFile(m_release + "\\update.xml.sig"), signature);
+        EXPECT_FALSE(Exists("update.xml.tmp") || Exists("update.xml.sig.tmp"));
     }
 }
 

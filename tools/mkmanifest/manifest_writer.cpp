@@ -13,6 +13,8 @@
 
 const char kManifestName[] = "update.xml";
 const char kManifestTempName[] = "update.xml.tmp";
+const char kSignatureName[] = "update.xml.sig";
+const char kSignatureTempName[] = "update.xml.sig.tmp";
 
 namespace {
 
@@ -75,9 +77,12 @@ struct FoundFile {
     DWORD sizeLow;
 };
 
+// The tool's own output is not part of the release it describes.
 bool IsManifestOrTemp(const std::wstring& name) {
-    return lstrcmpiW(name.c_str(), WideFromCodePage(CP_ACP, kManifestName).c_str()) == 0 ||
-           lstrcmpiW(name.c_str(), WideFromCodePage(CP_ACP, kManifestTempName).c_str()) == 0;
+    for (const char* own : {kManifestName, kManifestTempName, kSignatureName, kSignatureTempName})
+        if (lstrcmpiW(name.c_str(), WideFromCodePage(CP_ACP, own).c_str()) == 0)
+            return true;
+    return false;
 }
 
 // Collects the files below root\relative; false with a message when a folder cannot be read,
@@ -237,18 +242,16 @@ std::string ManifestXml(const std::vector<ReleaseFile>& files, const std::string
     for (const ReleaseFile& file : files) {
         xml += "    <file filename=\"" + XmlAttributeEscape(file.nameUtf8) + "\" filesize=\"" +
                std::to_string(file.size) + "\" fileversion=\"" + version + "\" md5=\"" + file.md5 +
-               "\"/>\r\n";
+               (file.sha256.empty() ? "" : "\" sha256=\"" + file.sha256) + "\"/>\r\n";
     }
     return xml + "  </filelist>\r\n</manifest>\r\n";
 }
 
-bool ReplaceManifest(const std::string& folder, const std::string& xml, std::string& error) {
-    const std::string temp = folder + "\\" + kManifestTempName;
-    const std::string target = folder + "\\" + kManifestName;
+bool WriteTempFile(const std::string& temp, const std::string& bytes, std::string& error) {
     try {
         CFile file(temp.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary);
-        file.Write(xml.data(), static_cast<UINT>(xml.size()));
-        // On disk before it takes the manifest's name.
+        file.Write(bytes.data(), static_cast<UINT>(bytes.size()));
+        // On disk before it takes its final name.
         if (!FlushFileBuffers(file.GetHandle()))
             throw new CFileException(CFileException::genericException,
                                      static_cast<LONG>(GetLastError()), temp.c_str());
@@ -258,17 +261,29 @@ bool ReplaceManifest(const std::string& folder, const std::string& xml, std::str
         DeleteFileA(temp.c_str());
         return false;
     }
+    return true;
+}
+
+bool MoveIntoPlace(const std::string& temp, const std::string& target, bool replace,
+                   std::string& error) {
     if (!MoveFileExA(temp.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = "cannot replace " + target + ": " + SystemMessage(GetLastError());
+                     (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH)) {
+        error = "cannot " + std::string(replace ? "replace " : "create ") + target + ": " +
+                SystemMessage(GetLastError());
         DeleteFileA(temp.c_str());
         return false;
     }
     return true;
 }
 
-bool WriteReleaseManifest(const std::string& folder, const std::string& versionAnsi,
-                          std::vector<ReleaseFile>& files, std::string& error) {
+bool ReplaceManifest(const std::string& folder, const std::string& xml, std::string& error) {
+    return WriteTempFile(folder + "\\" + kManifestTempName, xml, error) &&
+           MoveIntoPlace(folder + "\\" + kManifestTempName, folder + "\\" + kManifestName, true,
+                         error);
+}
+
+bool PrepareRelease(const std::string& folder, const std::string& versionAnsi,
+                    std::vector<ReleaseFile>& files, std::string& versionUtf8, std::string& error) {
     files.clear();
     error.clear();
     if (versionAnsi.empty()) {
@@ -296,9 +311,18 @@ bool WriteReleaseManifest(const std::string& folder, const std::string& versionA
     }
     if (!DigestReleaseFiles(folder, listed, error))
         return false;
-    const std::string xml =
-        ManifestXml(listed, Utf8FromWide(WideFromCodePage(CP_ACP, versionAnsi)));
-    if (!ReplaceManifest(folder, xml, error))
+    versionUtf8 = Utf8FromWide(WideFromCodePage(CP_ACP, versionAnsi));
+    files.swap(listed);
+    return true;
+}
+
+bool WriteReleaseManifest(const std::string& folder, const std::string& versionAnsi,
+                          std::vector<ReleaseFile>& files, std::string& error) {
+    files.clear();
+    std::vector<ReleaseFile> listed;
+    std::string version;
+    if (!PrepareRelease(folder, versionAnsi, listed, version, error) ||
+        !ReplaceManifest(folder, ManifestXml(listed, version), error))
         return false;
     files.swap(listed);
     return true;

@@ -9,12 +9,16 @@
 // a crash or a full disk never leaves a partial manifest behind.
 extern const char kManifestName[];
 extern const char kManifestTempName[];
+// The signature of a signed release, written the same way.
+extern const char kSignatureName[];
+extern const char kSignatureTempName[];
 
 struct ReleaseFile {
     std::string name;     // relative path with backslashes, in the ANSI code page
     std::string nameUtf8; // the same name as written to the manifest
     unsigned long size = 0;
-    std::string md5; // 32 lower-case hexadecimal digits, once digested
+    std::string md5;    // 32 lower-case hexadecimal digits, once digested
+    std::string sha256; // 64 of them, when signing; written only when set
 };
 
 // Lists every file below the folder, sorted by name, leaving out the manifest and its
@@ -33,9 +37,22 @@ std::string XmlAttributeEscape(const std::string& utf8);
 // The whole manifest, UTF-8; the version goes into every entry unchanged.
 std::string ManifestXml(const std::vector<ReleaseFile>& files, const std::string& versionUtf8);
 
+// Writes the bytes to a temporary file and flushes them to disk; on a failure it is removed.
+bool WriteTempFile(const std::string& temp, const std::string& bytes, std::string& error);
+
+// Gives the temporary its final name in one step; replace allows an existing target to be
+// replaced. On a failure the temporary is removed and the target stays as it was.
+bool MoveIntoPlace(const std::string& temp, const std::string& target, bool replace,
+                   std::string& error);
+
 // Writes the text to the temporary name, then moves it over the manifest in one step. On a
 // failure the temporary is removed and an existing manifest stays as it was.
 bool ReplaceManifest(const std::string& folder, const std::string& xml, std::string& error);
+
+// Checks the version and the folder, then lists and digests every file: what both the plain
+// and the signed manifest are made from. versionUtf8 receives the version as written.
+bool PrepareRelease(const std::string& folder, const std::string& versionAnsi,
+                    std::vector<ReleaseFile>& files, std::string& versionUtf8, std::string& error);
 
 // Everything above for one release folder; versionAnsi is in the ANSI code page. Nothing is
 // written unless every file was listed and digested; files then holds what was written.

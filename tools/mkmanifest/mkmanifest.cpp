@@ -1,9 +1,12 @@
 // mkmanifest.exe RELEASE_FOLDER VERSION: writes RELEASE_FOLDER\update.xml, listing every file
 // of the release with its size and digest, for the publisher to copy to the server's
-// "/update/" path together with the files.
+// "/update/" path together with the files. --new-key KEYFILE makes the publisher's key pair
+// once; --sign KEYFILE RELEASE_FOLDER VERSION writes a signed release.
+#include "tools/mkmanifest/manifest_signer.h"
 #include "tools/mkmanifest/manifest_writer.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -26,17 +29,46 @@ bool HasNonAsciiByte(const std::string& text) {
 
 } // namespace
 
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: mkmanifest RELEASE_FOLDER VERSION\n"
+                 "       mkmanifest --new-key KEYFILE\n"
+                 "       mkmanifest --sign KEYFILE RELEASE_FOLDER VERSION\n"
+                 "Writes RELEASE_FOLDER\\update.xml listing every file below the folder; --sign\n"
+                 "adds each file's SHA-256 and writes update.xml.sig beside it. --new-key writes\n"
+                 "a private key to KEYFILE and prints the public key for the INI's PublicKey.\n");
+    return 2;
+}
+
 int main(int argc, char** argv) {
-    if (argc != 3 || argv[1][0] == '\0') {
+    const bool sign = argc == 5 && std::strcmp(argv[1], "--sign") == 0;
+    if (argc == 3 && std::strcmp(argv[1], "--new-key") == 0) {
+        std::string publicKey, error;
+        if (!WriteNewKeyFile(argv[2], publicKey, error)) {
+            std::fprintf(stderr, "mkmanifest: %s\n", error.c_str());
+            return 1;
+        }
+        // stdout carries the key alone, so that a script can capture it.
+        std::printf("%s\n", publicKey.c_str());
+        std::fflush(stdout); // the key first, where both go to one place
         std::fprintf(stderr,
-                     "usage: mkmanifest RELEASE_FOLDER VERSION\n"
-                     "Writes RELEASE_FOLDER\\update.xml listing every file below the folder.\n");
-        return 2;
+                     "mkmanifest: wrote the private key to %s; keep it off the download server "
+                     "and sign each release with it. Put the line above into Updater.INI's "
+                     "[Download] section as PublicKey=...\n",
+                     argv[2]);
+        return 0;
     }
-    const std::string folder = WithoutTrailingSeparator(argv[1]);
+    if ((argc != 3 && !sign) || argv[1][0] == '\0' ||
+        (argc == 3 && argv[1][0] == '-' && argv[1][1] == '-'))
+        return Usage();
+    const char* const folderArg = sign ? argv[3] : argv[1];
+    const char* const version = sign ? argv[4] : argv[2];
+    const std::string folder = WithoutTrailingSeparator(folderArg);
     std::vector<ReleaseFile> files;
     std::string error;
-    if (!WriteReleaseManifest(folder, argv[2], files, error)) {
+    const bool written = sign ? WriteSignedReleaseManifest(folder, version, argv[2], files, error)
+                              : WriteReleaseManifest(folder, version, files, error);
+    if (!written) {
         std::fprintf(stderr, "mkmanifest: %s\n", error.c_str());
         return 1;
     }
@@ -56,7 +88,8 @@ int main(int argc, char** argv) {
                          "as these ANSI bytes, so the server must store it under them\n",
                          file.name.c_str());
     }
-    std::printf("mkmanifest: wrote %s\\%s: %u files, version %s\n", folder.c_str(), kManifestName,
-                static_cast<unsigned>(files.size()), argv[2]);
+    std::printf("mkmanifest: wrote %s\\%s%s%s: %u files, version %s\n", folder.c_str(),
+                kManifestName, sign ? " and " : "", sign ? kSignatureName : "",
+                static_cast<unsigned>(files.size()), version);
     return 0;
 }
