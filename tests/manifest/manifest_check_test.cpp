@@ -136,10 +136,11 @@ TEST_F(ManifestCheckTest, EveryFailureIsFalseAndQueuesNothing) {
                     Manifest(Entry("locked.dat", "1", ""))};
     for (const char* size : {"-1", "4294967296", "abc", "", "0x10"})
         bodies.push_back(Manifest(Entry("x.dat", size)));
-    // Judged as files, "..\beside.dat" would be up to date and later.dat queued.
+    // Judged as files, "..\beside.dat" and "a.dat." would be up to date and later.dat queued.
     for (const char* name :
          {"..\\beside.dat", "sub\\..\\..\\beside.dat", "sub/../../x.dat", "\\Windows\\win.ini",
-          "C:\\x.dat", "c:x.dat", "x.dat:stream", "0123456789012345678901234567890.dat"})
+          "C:\\x.dat", "c:x.dat", "x.dat:stream", "0123456789012345678901234567890.dat", "COM1.bin",
+          "nul.txt", "a.dat.", "a.dat "})
         bodies.push_back(Manifest(Entry(name, "5") + Entry("later.dat", "6")));
     auto fails = [&](const std::string& body, int status) {
         EXPECT_FALSE(Check(body, status)) << status << " " << body;
