@@ -2,7 +2,7 @@
 
 #include "engine/update_engine.h"
 #include "tests/support/test_files.h"
-#include "tests/support/test_http_server.h"
+#include "tests/support/replies.h"
 
 #include <gtest/gtest.h>
 
@@ -160,6 +160,24 @@ TEST_F(ManifestCheckTest, EveryFailureIsFalseAndQueuesNothing) {
     ASSERT_NE(locked.get(), INVALID_HANDLE_VALUE);
     for (const std::string& body : bodies)
         fails(body, 200);
+
+    // A silent host, a stall for good after some bytes, and a trickle that would take half a
+    // minute: each is a failed check within its limit (1 s of silence, 3 s in all here).
+    SetEnvironmentVariableA("UPDATER_TEST_ONLY_IDLE_LIMIT_MS", "1000");
+    SetEnvironmentVariableA("UPDATER_TEST_ONLY_CHECK_LIMIT_MS", "3000");
+    HttpReply stalled = Body(Manifest(missing));
+    stalled.stallAfter = 10;
+    int n = 0;
+    for (const HttpReply& reply : {Silent(), stalled, Trickle(Manifest(missing), 1, 200)}) {
+        const std::string path = "/update/update.xml?slow" + std::to_string(++n);
+        SCOPED_TRACE(path);
+        m_server.Set(path, reply);
+        const DWORD start = GetTickCount();
+        EXPECT_FALSE(
+            CheckManifestInto(m_install.c_str(), m_total, m_engine, m_server.Url(path).c_str()));
+        EXPECT_LT(GetTickCount() - start, 4500u);
+        EXPECT_EQ(Queued(), "");
+    }
 
     const std::string url = m_server.Url("/update/update.xml?stopped");
     m_server.Stop(); // nobody listening
