@@ -26,6 +26,7 @@ struct CAsyncRequest {
     HANDLE hDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DWORD_PTR result = 0; // of the last completed operation, written before hDone is set
     DWORD error = 0;
+    DWORD available = 0; // WinInet may write these after a wait was given up
     DWORD count = 0;
     BYTE buffer[kReadPiece];
 
@@ -180,13 +181,14 @@ UINT CHttpFile::ReadAvailable(BYTE* pBuf, UINT nCount) {
     if (!m_pRequest)
         throw new CInternetException(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
     CAsyncRequest& request = *m_pRequest;
-    DWORD available = 0;
     for (;;) {
         ResetEvent(request.hDone);
-        if (Started(InternetQueryDataAvailable(request.handle, &available, 0, 0)))
+        request.available = 0;
+        if (Started(InternetQueryDataAvailable(request.handle, &request.available, 0, 0)))
             break;
         WaitPending(request, m_limits); // then asked again: the data is there now
     }
+    const DWORD available = request.available;
     if (available == 0)
         return 0;
     const DWORD wanted = (std::min)((std::min)(available, static_cast<DWORD>(nCount)),
