@@ -1,6 +1,7 @@
 // Fetches every listed file into the temporary folder, one block at a time.
 #include "engine/update_engine.h"
 
+#include "digest/file_digest.h"
 #include "framework/file.h"
 
 #include <memory>
@@ -35,6 +36,23 @@ public:
 private:
     const char* m_pszName;
 };
+
+// A decimal length that fits the unsigned 32-bit sizes; anything else is refused.
+bool ParseLength(const CString& text, DWORD& dwLength) {
+    const char* p = text.GetString();
+    unsigned long long value = 0;
+    if (!*p)
+        return false;
+    for (; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(*p - '0');
+        if (value > 0xFFFFFFFFull)
+            return false;
+    }
+    dwLength = static_cast<DWORD>(value);
+    return true;
+}
 
 bool LooksLikeFile(const BYTE* pData, UINT nCount) {
     if (nCount < 22)
@@ -78,9 +96,11 @@ CUpdateEngine::FileOutcome CUpdateEngine::DownloadFile(const CUpdateFile& file, 
     if (!handles.http->QueryInfoStatusCode(status) || status != HTTP_STATUS_OK)
         throw new CRejectedResponse(file.szRemoteName);
     DWORD announced = 0;
-    const bool hasLength = handles.http->QueryInfo(HTTP_QUERY_CONTENT_LENGTH, announced) != FALSE;
-    if (!hasLength)
-        announced = 0;
+    CString lengthText;
+    const bool hasLength = handles.http->QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText) != FALSE;
+    // Sizes are unsigned 32-bit: a length beyond them is a lie to refuse, not a number to wrap.
+    if (hasLength && !ParseLength(lengthText, announced))
+        throw new CRejectedResponse(file.szRemoteName);
 
     const UINT first = handles.http->Read(pBlock, nBlockSize);
     if (!LooksLikeFile(pBlock, first))
@@ -108,14 +128,26 @@ CUpdateEngine::FileOutcome CUpdateEngine::DownloadFile(const CUpdateFile& file, 
     }
 
     handles.Close();
-    return m_bCancel ? FileCancelled : FileReceived;
+    if (m_bCancel)
+        return FileCancelled;
+    // Wrong bytes (a stale mirror, a portal's page) must never be installed.
+    if (file.szMd5[0] && CFileDigest::DigestFile(TempPathOf(file)) != file.szMd5)
+        throw new CRejectedResponse(file.szRemoteName);
+    return FileReceived;
 }
 
-void CUpdateEngine::OpenTempFile(CFile& tempFile, const CUpdateFile& file) {
+CString CUpdateEngine::TempPathOf(const CUpdateFile& file) const {
     char tempPath[MAX_PATH] = {};
     const int pathLength = snprintf(tempPath, sizeof(tempPath), "%s\\%s.dtm",
                                     m_strTempDir.GetString(), file.szLocalName);
     if (pathLength < 0 || pathLength >= static_cast<int>(sizeof(tempPath)))
+        return CString();
+    return CString(tempPath);
+}
+
+void CUpdateEngine::OpenTempFile(CFile& tempFile, const CUpdateFile& file) {
+    const CString tempPath = TempPathOf(file);
+    if (tempPath.IsEmpty())
         throw new CRejectedResponse(file.szRemoteName);
     CFileException openError;
     if (!tempFile.Open(tempPath, CFile::modeCreate | CFile::modeReadWrite, &openError))
@@ -143,6 +175,15 @@ int CUpdateEngine::DownloadAll() {
             }
             SendState(UPD_EVT_FILE_DONE, 0, 0, file.szRemoteName);
             continue;
+        } catch (CInternetException* e) {
+            const bool cancelled = e->m_dwError == ERROR_INTERNET_OPERATION_CANCELLED;
+            if (!cancelled && !e->GetErrorMessage(message, kMessageSize))
+                FormatFailure(message, kMessageSize, file.szRemoteName);
+            e->Delete();
+            if (cancelled) { // a blocked wait was given up on the user's request
+                SendState(UPD_EVT_CLOSE, 0, 0, nullptr);
+                return 2;
+            }
         } catch (CException* e) { // the platform's text, or ours where it has none
             if (!e->GetErrorMessage(message, kMessageSize))
                 FormatFailure(message, kMessageSize, file.szRemoteName);
@@ -150,6 +191,10 @@ int CUpdateEngine::DownloadAll() {
         } catch (...) {
             FormatFailure(message, kMessageSize, file.szRemoteName);
         }
+        // A partial or unverified file must not be taken for a download later.
+        const CString failedTemp = TempPathOf(file);
+        if (!failedTemp.IsEmpty())
+            DeleteFileA(failedTemp);
         SendState(UPD_EVT_FAILED, 0, 0, message);
         return 1;
     }

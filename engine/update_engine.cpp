@@ -2,10 +2,27 @@
 
 #include "engine/file_name_rules.h"
 
+#include <ctype.h>
 #include <shlwapi.h>
 #include <string.h>
 
-CUpdateEngine::CUpdateEngine() = default;
+namespace {
+
+// Test-only: a shorter idle limit, so that tests need not wait the shipped 30 s.
+const char kIdleLimitVariable[] = "UPDATER_TEST_ONLY_IDLE_LIMIT_MS";
+
+bool IsWellFormedDigest(const char* pszText) {
+    if (!pszText || strlen(pszText) != UPDATE_DIGEST_SIZE - 1)
+        return false;
+    for (const char* p = pszText; *p; ++p)
+        if (!isxdigit(static_cast<unsigned char>(*p)))
+            return false;
+    return true;
+}
+
+} // namespace
+
+CUpdateEngine::CUpdateEngine() : m_cancelEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 CUpdateEngine::~CUpdateEngine() = default;
 
@@ -27,10 +44,21 @@ BOOL CUpdateEngine::Init(IUpdateNotify* pNotify, const char* pszBaseUrl, const c
 
     m_pSession = std::make_unique<CInternetSession>(nullptr, 1, INTERNET_OPEN_TYPE_PRECONFIG,
                                                     nullptr, nullptr, 0);
+    CNetworkLimits limits;
+    limits.dwIdleMs = TestShortenedLimit(kIdleLimitVariable, kNetworkIdleLimitMs);
+    limits.hCancel = m_cancelEvent.Get();
+    m_pSession->SetLimits(limits);
     return TRUE;
 }
 
-BOOL CUpdateEngine::AddFile(const char* pszRemoteName, const char* pszLocalName) {
+void CUpdateEngine::RequestCancel() {
+    m_bCancel = TRUE;
+    if (m_cancelEvent.IsValid())
+        SetEvent(m_cancelEvent.Get());
+}
+
+BOOL CUpdateEngine::AddFile(const char* pszRemoteName, const char* pszLocalName,
+                            const char* pszMd5) {
     if (!pszRemoteName)
         return FALSE;
     const char* local = pszLocalName ? pszLocalName : pszRemoteName;
@@ -41,6 +69,9 @@ BOOL CUpdateEngine::AddFile(const char* pszRemoteName, const char* pszLocalName)
     CUpdateFile file = {};
     strcpy(file.szRemoteName, pszRemoteName); // lengths checked above
     strcpy(file.szLocalName, local);
+    if (IsWellFormedDigest(pszMd5))
+        for (int i = 0; i < UPDATE_DIGEST_SIZE - 1; ++i)
+            file.szMd5[i] = static_cast<char>(tolower(static_cast<unsigned char>(pszMd5[i])));
     m_files.push_back(file);
     return TRUE;
 }

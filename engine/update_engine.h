@@ -7,6 +7,7 @@
 #include "framework/cstring.h"
 #include "framework/file.h"
 #include "framework/internet.h"
+#include "framework/scoped_handle.h"
 
 #include <atomic>
 #include <memory>
@@ -23,8 +24,9 @@ public:
     BOOL Init(IUpdateNotify* pNotify, const char* pszBaseUrl, const char* pszTempDir,
               const char* pszTargetDir);
     // Refuses (FALSE, nothing added) a null name and any name that does not fit its field or
-    // would leave the folder it is joined to.
-    BOOL AddFile(const char* pszRemoteName, const char* pszLocalName);
+    // would leave the folder it is joined to. A well-formed digest (32 hexadecimal digits, either
+    // case) is what the download must match; any other text (a placeholder) accepts anything.
+    BOOL AddFile(const char* pszRemoteName, const char* pszLocalName, const char* pszMd5 = nullptr);
     void RemoveAll();
 
     // 0: every file stored in the temporary folder; 1: a file failed; 2: cancelled.
@@ -32,8 +34,9 @@ public:
     // Moves every downloaded file into place; always 0.
     virtual int InstallAll();
 
-    // Seen after the current block; may be called from any thread.
-    void RequestCancel() { m_bCancel = TRUE; }
+    // Seen after the current block, or within a short grace when a network wait is blocked;
+    // may be called from any thread.
+    void RequestCancel();
     // The code of the last event DownloadAll sent (0 before any).
     int LastEvent() const { return m_nState; }
     // The list is filled before the worker starts and touched only by the worker afterwards,
@@ -46,6 +49,8 @@ public:
 private:
     enum FileOutcome { FileReceived, FileCancelled };
     FileOutcome DownloadFile(const CUpdateFile& file, BYTE* pBlock, UINT nBlockSize);
+    // The entry's temporary file ("" when the path does not fit).
+    CString TempPathOf(const CUpdateFile& file) const;
     void OpenTempFile(CFile& tempFile, const CUpdateFile& file);
     // Writes a block and reports the file's and the run's bytes.
     void StoreBlock(CFile& tempFile, const BYTE* pBlock, UINT nCount, DWORD& dwFileBytes,
@@ -58,6 +63,7 @@ private:
     std::atomic<int> m_nState{0};
     std::vector<CUpdateFile> m_files;
     std::atomic<BOOL> m_bCancel{FALSE};
+    CKernelHandle m_cancelEvent; // set with m_bCancel: wakes a blocked network wait
     IUpdateNotify* m_pNotify = nullptr;
     CString m_strBaseUrl;
     CString m_strTempDir;

@@ -1,4 +1,7 @@
-// HTTP client session over WinInet; failures are CInternetException.
+// HTTP client session over asynchronous WinInet; failures are CInternetException. Every wait
+// for the network is bounded by the session's limits, and can be cut short by a cancel event:
+// a synchronous WinInet read cannot be bounded everywhere (neither its time-out options nor
+// closing its handle end it under Wine), an asynchronous one can.
 #pragma once
 
 #include "framework/cstring.h"
@@ -17,25 +20,48 @@ public:
     DWORD m_dwError;
 };
 
-// Owns one handle returned by OpenURL.
+// No byte for this long fails a request (connecting, sending, headers, the next bytes).
+const DWORD kNetworkIdleLimitMs = 30000;
+
+// The shipped limit, or a shorter one that a test put in the variable (never a longer one, so
+// that the variable cannot disable a limit).
+DWORD TestShortenedLimit(const char* pszVariable, DWORD dwShippedMs);
+
+// How long a session's operations may wait, and what ends a wait early.
+struct CNetworkLimits {
+    DWORD dwIdleMs = kNetworkIdleLimitMs;
+    DWORD dwDeadlineTick = 0;  // GetTickCount() value after which every wait fails; 0: none
+    bool bHasDeadline = false; // (tick values wrap, so 0 is a valid deadline)
+    HANDLE hCancel = nullptr;  // set: a wait still pending after a short grace is abandoned
+};
+
+struct CAsyncRequest; // shared with WinInet's callback; lives until its handle is closed
+
+// One request opened by OpenURL.
 class CHttpFile {
 public:
-    explicit CHttpFile(HINTERNET hFile) : m_hFile(hFile) {}
+    CHttpFile(CAsyncRequest* pRequest, const CNetworkLimits& limits);
     ~CHttpFile();
     CHttpFile(const CHttpFile&) = delete;
     CHttpFile& operator=(const CHttpFile&) = delete;
 
     // A numeric header (HTTP_QUERY_FLAG_NUMBER is added); FALSE when it is absent.
     BOOL QueryInfo(DWORD dwInfoLevel, DWORD& dwResult);
+    // A header as the server sent it; FALSE when it is absent.
+    BOOL QueryInfo(DWORD dwInfoLevel, CString& strResult);
     BOOL QueryInfoStatusCode(DWORD& dwStatusCode) {
         return QueryInfo(HTTP_QUERY_STATUS_CODE, dwStatusCode);
     }
-    // Count read, 0 at the end of the data; throws CInternetException* on an error.
+    // Fills the buffer unless the data ends first; the count, 0 at the end of the data. Throws
+    // CInternetException* on an error, on ERROR_INTERNET_TIMEOUT when no byte came within the
+    // limits and on ERROR_INTERNET_OPERATION_CANCELLED when the cancel event cut a wait short.
     UINT Read(void* lpBuf, UINT nCount);
     void Close();
 
 private:
-    HINTERNET m_hFile;
+    UINT ReadAvailable(BYTE* pBuf, UINT nCount);
+    CAsyncRequest* m_pRequest;
+    CNetworkLimits m_limits;
 };
 
 class CInternetSession {
@@ -49,7 +75,10 @@ public:
     CInternetSession(const CInternetSession&) = delete;
     CInternetSession& operator=(const CInternetSession&) = delete;
 
-    // Opens the URL; the caller owns (and deletes) the result. Throws CInternetException*.
+    // Apply to the requests opened afterwards.
+    void SetLimits(const CNetworkLimits& limits) { m_limits = limits; }
+    // Opens the URL and waits for the reply's headers; the caller owns (and deletes) the
+    // result. Throws CInternetException* as CHttpFile::Read does.
     CHttpFile* OpenURL(const char* pstrURL, DWORD dwContext = 1,
                        DWORD dwFlags = INTERNET_FLAG_TRANSFER_ASCII,
                        const char* pstrHeaders = nullptr, DWORD dwHeadersLength = 0);
@@ -58,5 +87,5 @@ public:
 
 private:
     HINTERNET m_hSession = nullptr;
-    DWORD m_dwContext;
+    CNetworkLimits m_limits;
 };

@@ -6,10 +6,15 @@
 #include "framework/com_error.h"
 #include "framework/com_ptr.h"
 #include "framework/com_variant.h"
+#include "framework/internet.h"
 #include "manifest/local_digests.h"
 #include "manifest/msxml_guids.h"
 
 #include <msxml2.h>
+
+#include <memory>
+#include <string>
+#include <string.h>
 #include <vector>
 
 namespace {
@@ -35,37 +40,78 @@ UINT ReadNumber(IXMLDOMElement* pEntry, const char* pszName) {
     return number.Get().uintVal;
 }
 
-CInterfacePtr<IXMLHTTPRequest> CreateRequest() {
+// The whole fetch of the manifest, however slowly the server sends it, and the most it may hold.
+const DWORD kCheckLimitMs = 60000;
+// Test-only: shorter limits, so that tests need not wait the shipped ones.
+const char kIdleLimitVariable[] = "UPDATER_TEST_ONLY_IDLE_LIMIT_MS";
+const char kCheckLimitVariable[] = "UPDATER_TEST_ONLY_CHECK_LIMIT_MS";
+const size_t kMaxManifestBytes = 16 * 1024 * 1024;
+const DWORD kOpenFlags =
+    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
+
+// The manifest's bytes, fetched within the limits (the XML request object has none of its own).
+std::string FetchBytes(const char* pszUrl) {
+    CInternetSession session;
+    CNetworkLimits limits;
+    limits.dwIdleMs = TestShortenedLimit(kIdleLimitVariable, kNetworkIdleLimitMs);
+    limits.dwDeadlineTick = GetTickCount() + TestShortenedLimit(kCheckLimitVariable, kCheckLimitMs);
+    limits.bHasDeadline = true;
+    session.SetLimits(limits);
+    const std::unique_ptr<CHttpFile> file(session.OpenURL(pszUrl, 1, kOpenFlags));
+    DWORD status = 0;
+    if (!file->QueryInfoStatusCode(status) || status != HTTP_STATUS_OK)
+        throw new COleException(E_FAIL);
+    std::string body;
+    char block[8192];
+    while (const UINT count = file->Read(block, sizeof(block))) {
+        if (body.size() + count > kMaxManifestBytes)
+            throw new COleException(E_OUTOFMEMORY);
+        body.append(block, count);
+    }
+    return body;
+}
+
+CInterfacePtr<IStream> StreamOf(const std::string& bytes) {
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes.empty() ? 1 : bytes.size());
+    if (!memory)
+        throw new COleException(E_OUTOFMEMORY);
+    if (void* data = GlobalLock(memory)) {
+        memcpy(data, bytes.data(), bytes.size());
+        GlobalUnlock(memory);
+    }
+    CInterfacePtr<IStream> stream;
+    const HRESULT hr = CreateStreamOnHGlobal(memory, TRUE, stream.Receive());
+    if (FAILED(hr))
+        GlobalFree(memory);
+    CheckResult(hr);
+    ULARGE_INTEGER size;
+    size.QuadPart = bytes.size();
+    CheckResult(stream->SetSize(size));
+    return stream;
+}
+
+// Parsed by MSXML 3.0 from the bytes, which declare their own encoding.
+CInterfacePtr<IXMLDOMDocument> FetchManifest(const char* pszUrl) {
+    const std::string bytes = FetchBytes(pszUrl);
     CLSID clsid;
-    CheckResult(CLSIDFromProgID(CBstr("Msxml2.XMLHTTP.3.0").Get(), &clsid));
+    CheckResult(CLSIDFromProgID(CBstr("Msxml2.DOMDocument.3.0").Get(), &clsid));
     // The context admits out-of-process servers, so the object is started before it is used.
     CInterfacePtr<IUnknown> object;
     CheckResult(
         CoCreateInstance(clsid, nullptr, kClassContext, IID_IUnknown, object.ReceiveVoid()));
     CheckResult(OleRun(object.Get()));
-    CInterfacePtr<IXMLHTTPRequest> request;
-    CheckResult(object.QueryInterface(IID_MsxmlHttpRequest, request));
-    return request;
-}
-
-CInterfacePtr<IXMLDOMDocument> FetchManifest(const char* pszUrl) {
-    CInterfacePtr<IXMLHTTPRequest> request = CreateRequest();
-    CVariant synchronous;
-    synchronous.SetBool(false);
-    CVariant missing;
-    missing.SetMissing();
-    CheckResult(request->open(CBstr("GET").Get(), CBstr(pszUrl).Get(), synchronous.Get(),
-                              missing.Get(), missing.Get()));
-    CheckResult(request->send(missing.Get()));
-    LONG status = 0;
-    CheckResult(request->get_status(&status));
-    if (status != 200)
-        throw new COleException(E_FAIL);
-
-    CInterfacePtr<IDispatch> response;
-    CheckResult(request->get_responseXML(response.Receive()));
     CInterfacePtr<IXMLDOMDocument> document;
-    CheckResult(response.QueryInterface(IID_MsxmlDomDocument, document));
+    CheckResult(object.QueryInterface(IID_MsxmlDomDocument, document));
+    CheckResult(document->put_async(VARIANT_FALSE));
+    CInterfacePtr<IStream> stream = StreamOf(bytes);
+    VARIANT source; // borrows the stream: not cleared
+    VariantInit(&source);
+    source.vt = VT_UNKNOWN;
+    source.punkVal = stream.Get();
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    CheckResult(document->load(source, &loaded));
+    if (loaded != VARIANT_TRUE)
+        throw new COleException(E_FAIL);
     return document;
 }
 
@@ -132,7 +178,7 @@ BOOL QueueChangedFiles(const char* pszInstallDir, DWORD& dwTotalBytes, CUpdateEn
                 continue;
         }
         dwTotalBytes += entries[i].fileSize;
-        if (!engine.AddFile(entries[i].fileName, nullptr))
+        if (!engine.AddFile(entries[i].fileName, nullptr, entries[i].md5))
             throw new COleException(E_INVALIDARG);
         bAdded = TRUE;
     }

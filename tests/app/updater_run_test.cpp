@@ -76,16 +76,22 @@ protected:
     std::unique_ptr<ProgramRun> programs; // ended before its folder is removed
 };
 
-// Nothing to fetch or a failed manifest: the client hears "nothing to update" once, only the
-// manifest is fetched (with a cache-busting number), and the updater ends on its own.
+// Nothing to fetch or a failed manifest (also one never answered, or trickled past the whole
+// check's limit): the client hears "nothing to update" once, only the manifest is fetched (with
+// a cache-busting number), and the updater ends on its own.
 TEST_F(UpdaterRun, NothingToUpdateOrManifestFailureTellsTheClientOnce) {
-    for (const HttpReply& manifest : {Manifest({}), Body(Manifest({{"a.dat", 100}}).body, 404),
-                                      Body("this is not a manifest at all")}) {
+    // Inherited by the updater: 1 s of silence or 3 s for the whole manifest fail here.
+    SetEnvironmentVariableA("UPDATER_TEST_ONLY_IDLE_LIMIT_MS", "1000");
+    SetEnvironmentVariableA("UPDATER_TEST_ONLY_CHECK_LIMIT_MS", "3000");
+    const std::string wanted = Manifest({{"a.dat", 100}}).body;
+    for (const HttpReply& manifest :
+         {Manifest({}), Body(wanted, 404), Body("this is not a manifest at all"), Silent(),
+          Trickle(wanted, 1, 100)}) {
         SCOPED_TRACE(std::to_string(manifest.status) + " " + manifest.body);
         Prepare("none", manifest);
         const size_t before = server.Requests().size();
         ASSERT_TRUE(Launch());
-        EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
+        EXPECT_EQ(programs->WaitUpdater(10000), 0);
         EXPECT_EQ(programs->CountLogLines("msg 1126"), 1);
         EXPECT_EQ(programs->CountLogLines("msg close"), 0);
         const std::vector<std::string> requests = server.Requests();
@@ -192,8 +198,8 @@ TEST_F(UpdaterRun, DownloadFailureShowsOneMessageAndChangesNothing) {
     }
 }
 
-// Cancel mid-download stops after the block: nothing installed, the partial file left in the
-// configured temporary folder, no restart.
+// Cancel while the download is blocked on a silent server ends the updater within 2 s: nothing
+// installed, the partial file left in the configured temporary folder, no restart.
 TEST_F(UpdaterRun, CancelMidDownloadInstallsNothing) {
     Prepare("cancel", Manifest({{"a.dat", 40000}}), "[Setup]\r\nTempDir=Temp Files\r\n");
     ASSERT_TRUE(WriteWholeFile(*folder / "a.dat", "installed a"));
@@ -203,14 +209,14 @@ TEST_F(UpdaterRun, CancelMidDownloadInstallsNothing) {
     HWND dialog = WaitWindow("", 10000);
     ASSERT_NE(dialog, nullptr);
 
+    // The server sends nothing more: the worker is blocked in a read when Cancel is clicked.
     HWND cancel = GetDlgItem(dialog, IDCANCEL);
+    const DWORD clicked = GetTickCount();
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                  reinterpret_cast<LPARAM>(cancel));
     EXPECT_FALSE(IsWindowEnabled(cancel));
-    EXPECT_TRUE(IsWindow(dialog)); // it waits for the worker's close event
-    server.Release();
-
-    EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
+    EXPECT_EQ(programs->WaitUpdater(2000), 0);
+    EXPECT_LT(GetTickCount() - clicked, 2000u);
     EXPECT_EQ(Installed("a.dat"), "installed a");
     EXPECT_TRUE(PathFileExistsA((*folder / "Temp Files\\a.dat.dtm").c_str()));
     EXPECT_EQ(programs->CountLogLines("start"), 1);

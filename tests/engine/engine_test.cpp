@@ -39,9 +39,18 @@ struct EngineRun {
     CUpdateEngine& engine = run.Engine();
 };
 
+// Milliseconds since `start`.
+DWORD Since(DWORD start) {
+    return GetTickCount() - start;
+}
+
 class EngineTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(server.Start()); }
+    void SetUp() override {
+        // Silence fails a request after 1.5 s here instead of 30 s.
+        SetEnvironmentVariableA("UPDATER_TEST_ONLY_IDLE_LIMIT_MS", "1500");
+        ASSERT_TRUE(server.Start());
+    }
     TestHttpServer server;
 };
 
@@ -94,17 +103,28 @@ TEST_F(EngineTest, TwoFilesAreReceivedThenInstalled) {
 TEST_F(EngineTest, AFailureStopsTheRunAndInstallsNothing) {
     HttpReply cut = Generated(20000); // ends before its announced length
     cut.announcedLength = 50000;
+    const char* failedB = "下载 b.dat 文件失败";
+    const char* platform = nullptr; // the platform's text for a time-out
     struct Case {
         const char* what;
         HttpReply a, b;
         const char* sequence;
         const char* text;
         size_t requests; // the files after a failure are never tried
+        const char* md5B = "";
     } cases[] = {
         {"first file 404", Body("<html>not found</html>", 404), Generated(100), "1 32", kFailedA,
          1},
-        {"second file cut short", Generated(9000), cut, "1 3 4* 5 1 3 4* 32", "下载 b.dat 文件失败",
-         2},
+        {"second file cut short", Generated(9000), cut, "1 3 4* 5 1 3 4* 32", failedB, 2},
+        {"first file never answered", Silent(), Generated(100), "1 32", platform, 1},
+        {"second file stops for good", Generated(9000), Generated(50000, 16384),
+         "1 3 4* 5 1 3 4* 32", platform, 2},
+        {"length larger than the body, connection kept", Generated(9000), Lying(20000, 50000),
+         "1 3 4* 5 1 3 4* 32", platform, 2},
+        {"length beyond 32 bits", Generated(9000), Lying(20000, 99999999999), "1 3 4* 5 1 32",
+         failedB, 2},
+        {"wrong bytes for the digest", Generated(9000), Generated(20000), "1 3 4* 5 1 3 4* 32",
+         failedB, 2, "0123456789ABCDEF0123456789abcdef"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -115,10 +135,18 @@ TEST_F(EngineTest, AFailureStopsTheRunAndInstallsNothing) {
         server.Set(base + "a.dat", c.a);
         server.Set(base + "b.dat", c.b);
         run.engine.AddFile("a.dat", nullptr);
-        run.engine.AddFile("b.dat", nullptr);
+        run.engine.AddFile("b.dat", nullptr, c.md5B);
+        const DWORD start = GetTickCount();
         EXPECT_EQ(run.Worker(), 1u);
+        EXPECT_LT(Since(start), 5000u); // a silent server fails after the idle limit
         EXPECT_EQ(run.events.Sequence(), c.sequence);
-        EXPECT_EQ(run.events.Events().back().text, c.text);
+        const std::string text = run.events.Events().back().text;
+        EXPECT_FALSE(text.empty());
+        if (c.text) {
+            EXPECT_EQ(text, c.text);
+        }
+        // The failed entry leaves no partial or unverified file to be taken for a download.
+        EXPECT_FALSE(PathFileExistsA(run.Temp(c.requests == 1 ? "a.dat" : "b.dat").c_str()));
         EXPECT_EQ(run.engine.LastEvent(), UPD_EVT_FAILED);
         EXPECT_EQ(run.run.State(), RunState::Failed);
         EXPECT_EQ(server.Requests().size() - before, c.requests);
@@ -139,8 +167,12 @@ TEST_F(EngineTest, ResponsesThatAreNotTheFileAreRejected) {
     struct Case {
         HttpReply reply;
         bool accepted;
+        const char* md5 = nullptr; // a well-formed one is checked in either case
     } cases[] = {
         {Body("exactly twenty-two ch."), true},
+        {Body("exactly twenty-two ch."), true, "ADF36CD257F037B483C5D8E174A8FEEC"},
+        {Body("exactly twenty-two ch."), true, "force a fetch every time"},        // a placeholder
+        {Body("exactly twenty-two ch."), true, "ADF36CD257F037B483C5D8E174A8FEE"}, // 31 digits
         {Body("twenty-one characters"), false},
         {Body("<html>" + pad), false},
         {Body("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">"), false},
@@ -156,7 +188,7 @@ TEST_F(EngineTest, ResponsesThatAreNotTheFileAreRejected) {
         SCOPED_TRACE(base);
         EngineRun run(server.Url(base));
         server.Set(base + "a.dat", c.reply);
-        run.engine.AddFile("a.dat", nullptr);
+        run.engine.AddFile("a.dat", nullptr, c.md5);
         EXPECT_EQ(run.engine.DownloadAll(), c.accepted ? 0 : 1);
         const std::string expected =
             c.reply.generatedSize ? GeneratedContent(c.reply.generatedSize) : c.reply.body;
@@ -236,6 +268,27 @@ TEST_F(EngineTest, CancelIsSeenAfterTheCurrentBlock) {
             EXPECT_EQ(ReadWholeFile(run.Temp("a.dat")), GeneratedContent(8192));
         }
     }
+}
+
+// A cancel while a read waits on a silent server ends the run within the promised 2 s: the
+// wait is given up, nothing is installed and the run ends as any cancel does.
+TEST_F(EngineTest, CancelEndsABlockedRead) {
+    SetEnvironmentVariableA("UPDATER_TEST_ONLY_IDLE_LIMIT_MS", nullptr); // the shipped 30 s
+    server.Set("/s/a.dat", Generated(40000, 8192));
+    EngineRun run(server.Url("/s/"));
+    ASSERT_TRUE(WriteWholeFile(run.folder / "a.dat", "installed a"));
+    run.engine.AddFile("a.dat", nullptr);
+    ASSERT_TRUE(run.run.Start());
+    ASSERT_TRUE(server.WaitStalled(10000));
+    Sleep(200); // the worker is now waiting for the next bytes
+    const DWORD start = GetTickCount();
+    run.run.Cancel();
+    EXPECT_TRUE(run.run.Wait(2000));
+    EXPECT_LT(Since(start), 2000u);
+    EXPECT_EQ(run.run.Result(), 2);
+    EXPECT_EQ(run.run.State(), RunState::Cancelled);
+    EXPECT_EQ(run.events.Sequence(), "1 3 4* 7");
+    EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), "installed a");
 }
 
 // The program's own executable is placed beside itself as ".EX_", in any letter case; a file

@@ -8,7 +8,11 @@ TEST(EngineAddFile, AcceptsNamesThatStayInsideAndFit) {
     EXPECT_TRUE(engine.AddFile("data\\maps.pak", nullptr));
     EXPECT_TRUE(engine.AddFile("a..b.txt", nullptr)); // dots inside a name are no climb
     EXPECT_TRUE(engine.AddFile("0123456789012345678901234567890", nullptr)); // 31 characters
-    ASSERT_EQ(engine.Files().size(), 4u);
+    // Device names only as a whole base name.
+    for (const char* name : {"console.dat", "com10.dat", "lpt.txt", "nul_.txt", "com1x", "x.con",
+                             "comm1.bin", "data\\auxiliary"})
+        EXPECT_TRUE(engine.AddFile(name, nullptr)) << name;
+    ASSERT_EQ(engine.Files().size(), 12u);
     EXPECT_STREQ(engine.Files()[1].szRemoteName, "data\\maps.pak");
     EXPECT_STREQ(engine.Files()[1].szLocalName, "data\\maps.pak");
 }
@@ -17,19 +21,14 @@ TEST(EngineAddFile, RefusesNamesThatOverflowOrLeaveTheFolder) {
     CUpdateEngine engine;
     const char* refused[] = {
         "01234567890123456789012345678901", // 32 characters: no room for the terminator
-        "..\\evil.exe",
-        "data\\..\\..\\evil.exe",
-        "data/../x",
-        "..",
-        "\\windows\\evil.exe",
-        "/etc/passwd",
-        "C:\\evil.exe",
-        "c:evil.exe",
-        "file.txt:stream",
-        ".. \\evil.exe",
-        "...\\evil.exe",
-        "data\\. \\x",
-        ""};
+        "..\\evil.exe", "data\\..\\..\\evil.exe", "data/../x", "..", "\\windows\\evil.exe",
+        "/etc/passwd", "C:\\evil.exe", "c:evil.exe", "file.txt:stream", ".. \\evil.exe",
+        "...\\evil.exe", "data\\. \\x", "",
+        // Windows drops a trailing dot or blank: another file under a second name.
+        "UPDATER.EXE.", "Updater.exe ", "data.\\x.dat", "data \\x.dat",
+        // Devices, in any case and with any extension, in any component.
+        "CON", "prn.txt", "Aux.dat", "nul.txt", "NUL", "COM1.bin", "com9", "com1.tar.gz", "LPT1",
+        "lpt9.log", "conin$", "CONOUT$.txt", "com1 .txt", "data\\nul\\x.dat", "data/CON/x"};
     for (const char* name : refused)
         EXPECT_FALSE(engine.AddFile(name, nullptr)) << name;
     EXPECT_FALSE(engine.AddFile(nullptr, nullptr));

@@ -2,7 +2,7 @@
 
 #include "engine/update_engine.h"
 #include "tests/support/test_files.h"
-#include "tests/support/test_http_server.h"
+#include "tests/support/replies.h"
 
 #include <gtest/gtest.h>
 
@@ -149,10 +149,11 @@ TEST_F(ManifestCheckTest, EveryFailureIsFalseAndQueuesNothing) {
                     Manifest(Entry("locked.dat", "1", ""))};
     for (const char* size : {"-1", "4294967296", "abc", "", "0x10"})
         bodies.push_back(Manifest(Entry("x.dat", size)));
-    // Judged as files, "..\beside.dat" would be up to date and later.dat queued.
+    // Judged as files, "..\beside.dat" and "a.dat." would be up to date and later.dat queued.
     for (const char* name :
          {"..\\beside.dat", "sub\\..\\..\\beside.dat", "sub/../../x.dat", "\\Windows\\win.ini",
-          "C:\\x.dat", "c:x.dat", "x.dat:stream", "0123456789012345678901234567890.dat"})
+          "C:\\x.dat", "c:x.dat", "x.dat:stream", "0123456789012345678901234567890.dat", "COM1.bin",
+          "nul.txt", "a.dat.", "a.dat "})
         bodies.push_back(Manifest(Entry(name, "5") + Entry("later.dat", "6")));
     auto fails = [&](const std::string& body, int status) {
         EXPECT_FALSE(Check(body, status)) << status << " " << body;
@@ -172,6 +173,24 @@ TEST_F(ManifestCheckTest, EveryFailureIsFalseAndQueuesNothing) {
     ASSERT_NE(locked.get(), INVALID_HANDLE_VALUE);
     for (const std::string& body : bodies)
         fails(body, 200);
+
+    // A silent host, a stall for good after some bytes, and a trickle that would take half a
+    // minute: each is a failed check within its limit (1 s of silence, 3 s in all here).
+    SetEnvironmentVariableA("UPDATER_TEST_ONLY_IDLE_LIMIT_MS", "1000");
+    SetEnvironmentVariableA("UPDATER_TEST_ONLY_CHECK_LIMIT_MS", "3000");
+    HttpReply stalled = Body(Manifest(missing));
+    stalled.stallAfter = 10;
+    int n = 0;
+    for (const HttpReply& reply : {Silent(), stalled, Trickle(Manifest(missing), 1, 200)}) {
+        const std::string path = "/update/update.xml?slow" + std::to_string(++n);
+        SCOPED_TRACE(path);
+        m_server.Set(path, reply);
+        const DWORD start = GetTickCount();
+        EXPECT_FALSE(
+            CheckManifestInto(m_install.c_str(), m_total, m_engine, m_server.Url(path).c_str()));
+        EXPECT_LT(GetTickCount() - start, 4500u);
+        EXPECT_EQ(Queued(), "");
+    }
 
     const std::string url = m_server.Url("/update/update.xml?stopped");
     m_server.Stop(); // nobody listening

@@ -21,6 +21,27 @@ inline HttpReply Generated(unsigned long long size, long long stallAfter = -1) {
     return reply;
 }
 
+// A body shorter than its Content-Length on a connection then kept open, as a server that
+// lies about the length would keep it.
+inline HttpReply Lying(unsigned long long size, long long announced) {
+    HttpReply reply = Generated(size, static_cast<long long>(size));
+    reply.announcedLength = announced;
+    return reply;
+}
+
+inline HttpReply Silent() {
+    HttpReply reply;
+    reply.answer = false;
+    return reply;
+}
+
+inline HttpReply Trickle(const std::string& body, unsigned bytes, unsigned everyMs) {
+    HttpReply reply = Body(body);
+    reply.trickleBytes = bytes;
+    reply.trickleMs = everyMs;
+    return reply;
+}
+
 inline std::string GeneratedContent(size_t size) {
     std::string data(size, '\0');
     for (size_t i = 0; i < size; ++i)

@@ -122,6 +122,10 @@ struct TestHttpServer::Impl {
                 return; // not a request line
             reply = Lookup(split[0].substr(first + 1, last - first - 1));
         }
+        if (!reply.answer) {
+            Stall(); // a host that accepted the connection and then went silent
+            return;
+        }
         const unsigned long long size =
             reply.generatedSize ? reply.generatedSize : reply.body.size();
         std::string text = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\n";
@@ -152,12 +156,15 @@ struct TestHttpServer::Impl {
     }
 
     bool SendBody(SOCKET s, const HttpReply& reply, unsigned long long at, unsigned long long to) {
-        if (reply.generatedSize == 0)
-            return SendAll(s, reply.body.substr(static_cast<std::size_t>(at), to - at));
+        const unsigned long long piece = reply.trickleBytes ? reply.trickleBytes : kChunk;
         for (std::string chunk; at < to; at += chunk.size()) {
-            chunk.resize(static_cast<std::size_t>((std::min)(to - at, kChunk)));
+            if (reply.trickleBytes && at > 0 &&
+                WaitForSingleObject(stopEvent.get(), reply.trickleMs) != WAIT_TIMEOUT)
+                return false; // stopping
+            chunk.resize(static_cast<std::size_t>((std::min)(to - at, piece)));
             for (std::size_t i = 0; i < chunk.size(); ++i)
-                chunk[i] = static_cast<char>(GeneratedByte(at + i));
+                chunk[i] = reply.generatedSize ? static_cast<char>(GeneratedByte(at + i))
+                                               : reply.body[static_cast<std::size_t>(at + i)];
             if (!SendAll(s, chunk))
                 return false;
         }

@@ -20,6 +20,10 @@ struct HttpReply {
     std::vector<std::pair<std::string, std::string>> headers; // extra header lines
     long long stallAfter = -1; // >= 0: send this many body bytes, then stall until Release()
     unsigned long long generatedSize = 0; // > 0: the body is GeneratedByte(0 .. size - 1)
+    bool answer = true; // false: read the request, send nothing, stall until Release()
+    // > 0: the body goes out this many bytes at a time, trickleMs apart
+    unsigned trickleBytes = 0;
+    unsigned trickleMs = 0;
 };
 
 // The byte at `index` of a generated body: no short period, so a client that skips or

@@ -139,7 +139,8 @@ std::string RefusalReason(const std::string& name) {
     if (name.size() >= UPDATE_NAME_SIZE)
         return "is " + std::to_string(name.size()) + " characters long; the updater accepts " +
                std::to_string(UPDATE_NAME_SIZE - 1) + " at most (folder names count)";
-    return "would lead out of the installation folder";
+    return "would lead out of the installation folder, names a device (such as CON, NUL, COM1) "
+           "or ends in a dot or a blank";
 }
 
 } // namespace
