@@ -1,7 +1,10 @@
-// Moves the downloaded files over the installed ones; the updater's own executable is placed
-// beside itself instead, since a running program cannot be replaced.
+// Installs the downloaded files as one transaction: every installed file that will be replaced
+// is first renamed aside in its own folder, then the new files are moved in; if any step fails
+// everything is put back. The updater's own executable is placed beside itself as ".EX_",
+// since a running program cannot be replaced.
 #include "engine/update_engine.h"
 
+#include "engine/install_journal.h"
 #include "engine/program_path.h"
 
 #include <shlwapi.h>
@@ -10,25 +13,9 @@
 
 namespace {
 
-const DWORD kMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
-// The client was just asked to close and may still hold its files for a moment.
-const int kMoveAttempts = 30;
-const DWORD kMoveRetryDelayMs = 100;
-
-bool IsFileInUse(DWORD dwError) {
-    return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_ACCESS_DENIED ||
-           dwError == ERROR_LOCK_VIOLATION;
-}
-
-void MoveIntoPlace(const char* pszSource, const char* pszDestination) {
-    for (int attempt = 1; attempt <= kMoveAttempts; ++attempt) {
-        if (MoveFileExA(pszSource, pszDestination, kMoveFlags))
-            return;
-        if (!IsFileInUse(GetLastError()) || attempt == kMoveAttempts)
-            return; // skipped: the temporary file stays, the installed file is unchanged
-        Sleep(kMoveRetryDelayMs);
-    }
-}
+const DWORD kMoveInFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
+// Ours alone: a stale one left by a failed clean-up is replaced.
+const char kAsideSuffix[] = ".updater-old";
 
 bool FormatPath(char (&buffer)[MAX_PATH], const char* pszFormat, const char* pszDir,
                 const char* pszName) {
@@ -36,32 +23,109 @@ bool FormatPath(char (&buffer)[MAX_PATH], const char* pszFormat, const char* psz
     return length >= 0 && length < static_cast<int>(sizeof(buffer));
 }
 
+void FormatFailure(char (&message)[MAX_PATH], const char* pszName) {
+    snprintf(message, sizeof(message), "安装 %s 文件失败", pszName);
+}
+
 } // namespace
 
-int CUpdateEngine::InstallAll() {
-    Notify(UPD_EVT_INSTALLING, 0, 0, "开始安装更新，请稍候...");
-
+// One move per installed path: the same name listed twice is installed once.
+bool CUpdateEngine::PlanMoves(std::vector<InstallMove>& moves, char (&failure)[MAX_PATH]) const {
     const CString modulePath = ProgramPath();
     const char* ownName = PathFindFileNameA(modulePath);
-
     for (const CUpdateFile& file : m_files) {
         char source[MAX_PATH] = {};
         char destination[MAX_PATH] = {};
-        if (!FormatPath(source, "%s\\%s.dtm", m_strTempDir, file.szLocalName))
-            continue;
-        bool fits;
+        char aside[MAX_PATH] = {};
+        bool fits = FormatPath(source, "%s\\%s.dtm", m_strTempDir, file.szLocalName);
         if (_stricmp(file.szLocalName, ownName) == 0) {
             char baseName[UPDATE_NAME_SIZE] = {};
             memcpy(baseName, file.szLocalName, sizeof(baseName) - 1);
             PathRemoveExtensionA(baseName);
-            fits = FormatPath(destination, "%s\\%s.EX_", m_strTargetDir, baseName);
+            fits = fits && FormatPath(destination, "%s\\%s.EX_", m_strTargetDir, baseName);
         } else {
-            fits = FormatPath(destination, "%s\\%s", m_strTargetDir, file.szLocalName);
+            fits = fits && FormatPath(destination, "%s\\%s", m_strTargetDir, file.szLocalName);
         }
-        if (fits)
-            MoveIntoPlace(source, destination);
+        if (!fits || !FormatPath(aside, "%s%s", destination, kAsideSuffix)) {
+            FormatFailure(failure, file.szLocalName);
+            return false;
+        }
+        bool listed = false;
+        for (const InstallMove& move : moves)
+            listed = listed || _stricmp(move.destination.c_str(), destination) == 0;
+        if (!listed)
+            moves.push_back(
+                InstallMove{source, destination, aside,
+                            GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES});
     }
+    return true;
+}
 
-    Notify(UPD_EVT_DONE, 0, 0, nullptr);
-    return 0;
+bool CUpdateEngine::MoveAll(const std::vector<InstallMove>& moves,
+                            char (&failure)[MAX_PATH]) const {
+    int step = 0;
+    // Everything that will be replaced is out of the way before the first new file goes in.
+    for (const InstallMove& move : moves) {
+        if (!move.hadOriginal)
+            continue;
+        OnInstallStep(++step);
+        if (!MoveFileWithRetry(move.destination.c_str(), move.aside.c_str(),
+                               MOVEFILE_REPLACE_EXISTING)) {
+            FormatFailure(failure, PathFindFileNameA(move.destination.c_str()));
+            return false;
+        }
+    }
+    for (const InstallMove& move : moves) {
+        OnInstallStep(++step);
+        if (!MoveFileWithRetry(move.source.c_str(), move.destination.c_str(), kMoveInFlags)) {
+            FormatFailure(failure, PathFindFileNameA(move.destination.c_str()));
+            return false;
+        }
+    }
+    OnInstallStep(++step);
+    return true;
+}
+
+int CUpdateEngine::InstallAll() {
+    Notify(UPD_EVT_INSTALLING, 0, 0, "开始安装更新，请稍候...");
+
+    CInstallJournal journal(m_strTempDir);
+    std::vector<InstallMove> moves;
+    char failure[MAX_PATH] = "安装更新失败";
+    bool begun = false;
+    bool placed = false;
+    try {
+        placed =
+            PlanMoves(moves, failure) && (begun = journal.Begin(moves)) && MoveAll(moves, failure);
+    } catch (CException* e) {
+        e->Delete();
+    } catch (...) {
+    }
+    if (placed) {
+        DeleteSetAside(moves);
+        journal.End();
+        Notify(UPD_EVT_DONE, 0, 0, nullptr);
+        return 0;
+    }
+    // A journal that cannot be closed now stays, and the next start completes the undo.
+    bool settled = true;
+    if (begun) {
+        const bool marked = journal.MarkUndo();
+        settled = UndoMoves(moves);
+        if (settled)
+            journal.End();
+        settled = settled || marked;
+    }
+    if (settled)
+        RemoveTemporaries();
+    Notify(UPD_EVT_FAILED, 0, 0, failure);
+    return 1;
+}
+
+void CUpdateEngine::RemoveTemporaries() const {
+    for (const CUpdateFile& file : m_files) {
+        char path[MAX_PATH] = {};
+        if (FormatPath(path, "%s\\%s.dtm", m_strTempDir, file.szLocalName))
+            DeleteFileA(path);
+    }
 }

@@ -2,6 +2,7 @@
 // step to one IUpdateNotify. It has no thread of its own: CUpdateRun runs it on a worker.
 #pragma once
 
+#include "engine/install_journal.h"
 #include "engine/update_file.h"
 #include "engine/update_notify.h"
 #include "framework/cstring.h"
@@ -31,8 +32,12 @@ public:
 
     // 0: every file stored in the temporary folder; 1: a file failed; 2: cancelled.
     virtual int DownloadAll();
-    // Moves every downloaded file into place; always 0.
+    // Moves every downloaded file into place, all or nothing: 0 installed (after
+    // UPD_EVT_DONE); 1 when a file could not be placed, everything undone and the temporary
+    // files removed (after UPD_EVT_FAILED).
     virtual int InstallAll();
+    // Deletes the temporary file of every listed entry.
+    void RemoveTemporaries() const;
 
     // Seen after the current block, or within a short grace when a network wait is blocked;
     // may be called from any thread.
@@ -51,6 +56,10 @@ private:
     FileOutcome DownloadFile(const CUpdateFile& file, BYTE* pBlock, UINT nBlockSize);
     // The entry's temporary file ("" when the path does not fit).
     CString TempPathOf(const CUpdateFile& file) const;
+    // The transaction's moves; false (with the failure text) when a path does not fit.
+    bool PlanMoves(std::vector<InstallMove>& moves, char (&failure)[MAX_PATH]) const;
+    // Sets aside, then moves in; false at the first step that failed after its retries.
+    bool MoveAll(const std::vector<InstallMove>& moves, char (&failure)[MAX_PATH]) const;
     void OpenTempFile(CFile& tempFile, const CUpdateFile& file);
     // Writes a block and reports the file's and the run's bytes.
     void StoreBlock(CFile& tempFile, const BYTE* pBlock, UINT nCount, DWORD& dwFileBytes,

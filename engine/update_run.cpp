@@ -20,6 +20,10 @@ RunState StateAfter(int nEvent, RunState current) {
     }
 }
 
+bool IsFinal(RunState state) {
+    return state == RunState::Done || state == RunState::Failed || state == RunState::Cancelled;
+}
+
 } // namespace
 
 CUpdateRun::CUpdateRun() : m_shared(std::make_shared<Shared>()) {}
@@ -73,6 +77,8 @@ void CUpdateRun::Shared::OnUpdateEvent(DWORD dwArg1, DWORD dwArg2, int nEvent,
 
 int CUpdateRun::Run(Shared& shared) {
     const int downloaded = shared.engine.DownloadAll();
+    if (downloaded == 1)
+        shared.engine.RemoveTemporaries(); // a failed run leaves nothing behind
     if (downloaded != 0)
         return downloaded;
     const int installed = shared.engine.InstallAll();
@@ -93,6 +99,17 @@ DWORD WINAPI CUpdateRun::WorkerProc(LPVOID pParam) {
     } catch (CException* e) {
         e->Delete();
     } catch (...) {
+    }
+    // Exactly one final event, whatever happened: the window closes only on one.
+    if (!IsFinal(shared.state)) {
+        result = 1;
+        try {
+            shared.engine.RemoveTemporaries();
+            shared.OnUpdateEvent(0, 0, UPD_EVT_FAILED, "更新失败");
+        } catch (CException* e) {
+            e->Delete();
+        } catch (...) {
+        }
     }
     shared.result = result;
     return static_cast<DWORD>(result);

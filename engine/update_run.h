@@ -33,6 +33,8 @@ public:
               const char* pszTargetDir);
     // The engine, to be filled before Start; the worker alone uses it afterwards.
     CUpdateEngine& Engine() { return m_shared->engine; }
+    // The worker ends with exactly one of UPD_EVT_DONE, UPD_EVT_FAILED or UPD_EVT_CLOSE; anything
+    // thrown inside it becomes UPD_EVT_FAILED.
     bool Start();
     // Stops a download after its current block; an installation under way is not stopped.
     void Cancel() { m_shared->engine.RequestCancel(); }

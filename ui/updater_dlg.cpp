@@ -1,6 +1,7 @@
 // The update window: construction, the start-up sequence that decides the run, and input.
 #include "ui/updater_dlg.h"
 
+#include "engine/install_journal.h"
 #include "engine/program_path.h"
 #include "framework/win_app.h"
 #include "manifest/manifest_check.h"
@@ -115,6 +116,8 @@ BOOL CUpdaterDlg::OnInitDialog() {
     SetIconsAndColours();
     const HWND client = FindWindowA(kClientWindowClass, nullptr);
     const Settings settings = ReadSettings();
+    // An installation that an earlier run left half done is finished or undone first.
+    CompleteUnfinishedInstallation(settings.tempDir);
     m_run.Init(this, settings.baseUrl, settings.tempDir, m_strInstallDir);
     FitToSkin();
     const BOOL update = CheckManifest(settings.baseUrl);

@@ -67,6 +67,13 @@ bool ProgramRun::StartClient(const std::string& switches) {
 }
 
 bool ProgramRun::StartUpdater(const std::string& exeName) {
+    if (m_updater.hProcess) { // an updater started before has ended or is ended now
+        if (WaitForSingleObject(m_updater.hProcess, 0) != WAIT_OBJECT_0)
+            TerminateProcess(m_updater.hProcess, 1);
+        CloseHandle(m_updater.hProcess);
+        CloseHandle(m_updater.hThread);
+        m_updater = {};
+    }
     const std::string exe = m_folder / exeName;
     if (exeName != "Updater.exe")
         CopyFileA((m_folder / "Updater.exe").c_str(), exe.c_str(), FALSE);

@@ -1,5 +1,6 @@
 // The real Updater.exe against the test server and the stand-in client, in fresh folders.
 #include "tests/app/program_run.h"
+#include "framework/scoped_handle.h"
 #include "tests/support/replies.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <memory>
 #include <regex>
 #include <string>
@@ -175,18 +177,26 @@ TEST_F(UpdaterRun, TwoFilesAreShownInstalledAndTheClientRestarted) {
     EXPECT_EQ(programs->CountLogLines(restart), 1) << programs->ClientLog();
 }
 
-// A failed download shows one message (configured or default), changes no installed file and
+// A failed download, or an installed file held open for the whole run, shows one message
+// (configured or default), leaves every installed file as it was and no temporary file, and
 // does not restart the client.
-TEST_F(UpdaterRun, DownloadFailureShowsOneMessageAndChangesNothing) {
+TEST_F(UpdaterRun, DownloadOrInstallFailureShowsOneMessageAndChangesNothing) {
     const struct {
         const char *ini, *expected;
-    } cases[] = {{"[messages]\r\nErrorMsg=更新没有成功\r\n", "更新没有成功"},
-                 {"", "更新失败，请到官方网站去下载最新版本"}};
+        bool held; // every file arrives, but a.dat is held open
+    } cases[] = {{"[messages]\r\nErrorMsg=更新没有成功\r\n", "更新没有成功", false},
+                 {"", "更新失败，请到官方网站去下载最新版本", false},
+                 {"", "更新失败，请到官方网站去下载最新版本", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
         Prepare("fail", Manifest({{"a.dat", 30000}, {"missing.dat", 100}}), c.ini);
         ASSERT_TRUE(WriteWholeFile(*folder / "a.dat", "installed a"));
         server.Set("/down/update/a.dat", Generated(30000));
+        if (c.held)
+            server.Set("/down/update/missing.dat", Body("a new file that the release adds"));
+        CKernelHandle held(c.held ? CreateFileA((*folder / "a.dat").c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
+                                  : INVALID_HANDLE_VALUE);
         ASSERT_TRUE(Launch());
         HWND box = WaitWindow("提示", 30000);
         ASSERT_NE(box, nullptr);
@@ -194,7 +204,64 @@ TEST_F(UpdaterRun, DownloadFailureShowsOneMessageAndChangesNothing) {
         SendMessageA(box, WM_COMMAND, IDOK, 0);
         EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
         EXPECT_EQ(Installed("a.dat"), "installed a");
+        EXPECT_FALSE(PathFileExistsA((*folder / "missing.dat").c_str()));
+        EXPECT_FALSE(PathFileExistsA((*folder / "Update\\a.dat.dtm").c_str()));
         EXPECT_EQ(programs->CountLogLines("start"), 1); // only the client the test started
+    }
+}
+
+// The updater stopped at a step of a 13-file installation, as by a crash: the next start
+// completes it before its own run, undone while a new file was missing, committed once all
+// were in place. Never a mix, and nothing of the transaction is left.
+TEST_F(UpdaterRun, AStopMidInstallationIsCompletedByTheNextStart) {
+    std::vector<std::pair<std::string, unsigned long>> listed = {{"Updater.exe", 100}};
+    for (int i = 0; i < 12; ++i)
+        listed.push_back({"f" + std::to_string(i) + ".dat", 100});
+    // Eleven files exist (f10 and f11 are added): steps 1-11 set aside, 12-24 move in, 25
+    // cleans up.
+    const struct {
+        int step;
+        bool committed;
+    } cases[] = {{6, false}, {18, false}, {25, true}};
+    const auto added = [](const std::string& name) {
+        return name == "f10.dat" || name == "f11.dat";
+    };
+    std::string stops = "Z:" UPDATER_STOPS_EXE_UNIX;
+    std::replace(stops.begin(), stops.end(), '/', '\\');
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        Prepare("stop", Manifest(listed));
+        const std::string updater = *folder / "Updater.exe";
+        const std::string shipped = *folder / "Updater.shipped";
+        ASSERT_TRUE(CopyFileA(updater.c_str(), shipped.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA(stops.c_str(), updater.c_str(), FALSE));
+        ASSERT_TRUE(WriteWholeFile(*folder / "Updater.EX_", "old Updater.EX_"));
+        for (const auto& entry : listed) {
+            server.Set("/down/update/" + entry.first, Body("the new content of " + entry.first));
+            if (!added(entry.first) && entry.first != "Updater.exe") {
+                ASSERT_TRUE(WriteWholeFile(*folder / entry.first, "old " + entry.first));
+            }
+        }
+        SetEnvironmentVariableA("UPDATER_TEST_STOP_AT_STEP", std::to_string(c.step).c_str());
+        ASSERT_TRUE(Launch());
+        EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 99);
+        SetEnvironmentVariableA("UPDATER_TEST_STOP_AT_STEP", nullptr);
+
+        server.SetPrefix("/down/update/update.xml?", Manifest({}));
+        ASSERT_TRUE(MoveFileExA(shipped.c_str(), updater.c_str(), MOVEFILE_REPLACE_EXISTING));
+        ASSERT_TRUE(programs->StartUpdater());
+        EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
+        for (const auto& entry : listed) {
+            const std::string name = entry.first == "Updater.exe" ? "Updater.EX_" : entry.first;
+            const std::string expected = c.committed          ? "the new content of " + entry.first
+                                         : added(entry.first) ? ""
+                                                              : "old " + name;
+            EXPECT_EQ(Installed(name.c_str()), expected) << name;
+        }
+        WIN32_FIND_DATAA found;
+        CFindHandle aside(FindFirstFileA((*folder / "*.updater-old").c_str(), &found));
+        EXPECT_FALSE(aside.IsValid());
+        EXPECT_FALSE(PathFileExistsA((*folder / "Update\\install.jnl").c_str()));
     }
 }
 

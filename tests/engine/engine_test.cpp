@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <stdexcept>
 
 using namespace testsupport;
 
@@ -152,9 +153,7 @@ TEST_F(EngineTest, AFailureStopsTheRunAndInstallsNothing) {
         EXPECT_EQ(server.Requests().size() - before, c.requests);
         EXPECT_EQ(run.engine.Files().size(), 2u); // the list stays
         EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), "installed a");
-        if (c.requests == 2) { // a finished download stays in the temporary folder
-            EXPECT_EQ(ReadWholeFile(run.Temp("a.dat")), GeneratedContent(9000));
-        }
+        EXPECT_FALSE(PathFileExistsA(run.Temp("a.dat").c_str())); // no temporary file stays
     }
 }
 
@@ -280,7 +279,8 @@ TEST_F(EngineTest, CancelEndsABlockedRead) {
     run.engine.AddFile("a.dat", nullptr);
     ASSERT_TRUE(run.run.Start());
     ASSERT_TRUE(server.WaitStalled(10000));
-    Sleep(200); // the worker is now waiting for the next bytes
+    // Once the first block is reported, the worker's next read waits on the silent server.
+    ASSERT_TRUE(WaitUntil([&] { return run.events.Count(UPD_EVT_PROGRESS) > 0; }, 10000));
     const DWORD start = GetTickCount();
     run.run.Cancel();
     EXPECT_TRUE(run.run.Wait(2000));
@@ -291,32 +291,88 @@ TEST_F(EngineTest, CancelEndsABlockedRead) {
     EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), "installed a");
 }
 
-// The program's own executable is placed beside itself as ".EX_", in any letter case; a file
-// that stays in use is skipped after a bounded wait and the run still completes.
-TEST_F(EngineTest, InstallationPlacesOwnExecutableAndSkipsBusyFiles) {
+// The program's own executable is placed beside itself as ".EX_", in any letter case. A file
+// that stays in use, installed or downloaded, undoes the whole installation after a bounded
+// wait: every file old again, the added one gone, no temporary file, one failure.
+TEST_F(EngineTest, InstallationIsAllOrNothing) {
     char module[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, module, MAX_PATH);
     std::string ownName = PathFindFileNameA(module); // e.g. engine_tests.exe
     std::transform(ownName.begin(), ownName.end(), ownName.begin(), ::toupper);
-    const std::string base = ownName.substr(0, ownName.rfind('.'));
+    const std::string ownCopy = ownName.substr(0, ownName.rfind('.')) + ".EX_";
+    const std::vector<std::string> names = {ownName, "added.dat", "busy.dat", "last.dat"};
+    for (const std::string& name : names)
+        server.Set("/i/" + name, Body("the new content of " + name));
+    struct Case {
+        const char* what;
+        const char* held; // opened without delete sharing for the whole installation
+        bool temporary;   // the downloaded file rather than the installed one
+    } cases[] = {{"nothing held", nullptr, false},
+                 {"an installed file held", "busy.dat", false},
+                 {"the last download held", "last.dat", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EngineRun run(server.Url("/i/"));
+        const std::vector<std::string> installed = {ownCopy, "busy.dat", "last.dat"};
+        for (const std::string& name : installed)
+            ASSERT_TRUE(WriteWholeFile(run.folder / name, "old " + name));
+        for (const std::string& name : names)
+            run.engine.AddFile(name.c_str(), nullptr);
+        std::unique_ptr<CKernelHandle> held;
+        if (c.held)
+            run.events.ActAt(UPD_EVT_INSTALLING, 0, [&] {
+                const std::string path = c.temporary ? run.Temp(c.held) : run.folder / c.held;
+                held.reset(
+                    new CKernelHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr)));
+            });
+        EXPECT_EQ(run.Worker(), c.held ? 1u : 0u);
+        if (c.held) {
+            EXPECT_TRUE(held && held->IsValid());
+        }
+        held.reset();
 
-    EngineRun run(server.Url("/i/"));
-    ASSERT_TRUE(WriteWholeFile(run.folder / "busy.dat", "busy"));
-    server.Set("/i/" + ownName, Body("a new build of the running program"));
-    server.Set("/i/busy.dat", Body("new content for the busy file"));
-    for (const std::string& name : {ownName, std::string("busy.dat")})
-        run.engine.AddFile(name.c_str(), nullptr);
-    HANDLE busy = CreateFileA((run.folder / "busy.dat").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(run.Worker(), 0u);
-    CloseHandle(busy);
+        EXPECT_EQ(run.events.Sequence(), c.held ? "1 3 4* 5 1 3 4* 5 1 3 4* 5 1 3 4* 5 6 8 32"
+                                                : "1 3 4* 5 1 3 4* 5 1 3 4* 5 1 3 4* 5 6 8 9");
+        EXPECT_EQ(run.run.State(), c.held ? RunState::Failed : RunState::Done);
+        for (const std::string& name : installed)
+            EXPECT_EQ(ReadWholeFile(run.folder / name),
+                      c.held ? "old " + name
+                             : "the new content of " + (name == ownCopy ? ownName : name));
+        EXPECT_FALSE(PathFileExistsA((run.folder / ownName).c_str()));
+        EXPECT_EQ(PathFileExistsA((run.folder / "added.dat").c_str()) != FALSE, !c.held);
+        for (const std::string& name : names) // the one still held cannot go
+            EXPECT_EQ(PathFileExistsA(run.Temp(name).c_str()) != FALSE,
+                      c.temporary && name == c.held)
+                << name;
+        // Neither the journal nor a set-aside file is left.
+        WIN32_FIND_DATAA found;
+        CFindHandle find(FindFirstFileA((run.folder / "*.updater-old").c_str(), &found));
+        EXPECT_FALSE(find.IsValid());
+        EXPECT_FALSE(PathFileExistsA((run.folder / "t\\install.jnl").c_str()));
+    }
+}
 
-    EXPECT_EQ(run.events.Sequence(), "1 3 4* 5 1 3 4* 5 6 8 9");
-    EXPECT_EQ(ReadWholeFile(run.folder / (base + ".EX_")), "a new build of the running program");
-    EXPECT_FALSE(PathFileExistsA((run.folder / ownName).c_str()));
-    EXPECT_EQ(ReadWholeFile(run.folder / "busy.dat"), "busy");
-    EXPECT_EQ(ReadWholeFile(run.Temp("busy.dat")), "new content for the busy file");
+// Whatever is thrown inside the worker ends the run with one failure event; the window closes
+// on it. Installed files stay as they were and no temporary file is left.
+TEST_F(EngineTest, AnExceptionInsideTheWorkerEndsTheRunWithOneFailure) {
+    server.Set("/x/a.dat", Body("the new content of the a file"));
+    const struct {
+        int atCode;
+        const char* sequence;
+    } cases[] = {{UPD_EVT_FILE_DONE, "1 3 4* 5 32"}, {UPD_EVT_INSTALLING, "1 3 4* 5 6 8 32"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sequence);
+        EngineRun run(server.Url("/x/"));
+        ASSERT_TRUE(WriteWholeFile(run.folder / "a.dat", "installed a"));
+        run.engine.AddFile("a.dat", nullptr);
+        run.events.ActAt(c.atCode, 0, [] { throw std::runtime_error("thrown by the receiver"); });
+        EXPECT_EQ(run.Worker(), 1u);
+        EXPECT_EQ(run.events.Sequence(), c.sequence);
+        EXPECT_EQ(run.run.State(), RunState::Failed);
+        EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), "installed a");
+        EXPECT_FALSE(PathFileExistsA(run.Temp("a.dat").c_str()));
+    }
 }
 
 TEST(EngineInit, KeepsTheSlashRefusesNoReceiverAndInstallsAnEmptyList) {

@@ -1,0 +1,181 @@
+#include "engine/install_journal.h"
+
+#include "framework/scoped_handle.h"
+
+#include <windows.h>
+
+#include <sstream>
+
+namespace {
+
+const char kJournalName[] = "install.jnl";
+const char kHeader[] = "install-journal 1";
+const char kEnd[] = "end";
+const char kUndo[] = "undo";
+const int kMoveAttempts = 30;
+const DWORD kMoveRetryDelayMs = 100;
+
+InstallStepHook g_pfnInstallStep = nullptr;
+
+bool IsFileInUse(DWORD dwError) {
+    return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_ACCESS_DENIED ||
+           dwError == ERROR_LOCK_VIOLATION;
+}
+
+bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Written through and flushed: the journal must be on the disk before what it describes.
+bool WriteFlushed(const std::string& path, const std::string& text, bool bAppend) {
+    CKernelHandle file(CreateFileA(path.c_str(), bAppend ? FILE_APPEND_DATA : GENERIC_WRITE, 0,
+                                   nullptr, bAppend ? OPEN_EXISTING : CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    if (!file.IsValid())
+        return false;
+    DWORD written = 0;
+    return WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size() && FlushFileBuffers(file.Get());
+}
+
+bool DeleteWithRetry(const std::string& path) {
+    for (int attempt = 1;; ++attempt) {
+        if (DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+            return true;
+        if (!IsFileInUse(GetLastError()) || attempt == kMoveAttempts)
+            return false;
+        Sleep(kMoveRetryDelayMs);
+    }
+}
+
+bool EveryNewFileInPlace(const std::vector<InstallMove>& moves) {
+    for (const InstallMove& move : moves)
+        if (Exists(move.source) || !Exists(move.destination))
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool MoveFileWithRetry(const char* pszFrom, const char* pszTo, unsigned long dwFlags) {
+    for (int attempt = 1;; ++attempt) {
+        if (MoveFileExA(pszFrom, pszTo, dwFlags))
+            return true;
+        if (!IsFileInUse(GetLastError()) || attempt == kMoveAttempts)
+            return false;
+        Sleep(kMoveRetryDelayMs);
+    }
+}
+
+CInstallJournal::CInstallJournal(const char* pszTempDir)
+    : m_path(std::string(pszTempDir) + "\\" + kJournalName) {}
+
+bool CInstallJournal::Begin(const std::vector<InstallMove>& moves) {
+    // Tabs and line ends cannot occur in Windows paths, so they separate the fields.
+    std::string text = std::string(kHeader) + "\r\n";
+    for (const InstallMove& move : moves)
+        text += (move.hadOriginal ? "+\t" : "-\t") + move.source + "\t" + move.destination + "\t" +
+                move.aside + "\r\n";
+    text += std::string(kEnd) + "\r\n";
+    return WriteFlushed(m_path, text, false);
+}
+
+bool CInstallJournal::MarkUndo() {
+    return WriteFlushed(m_path, std::string(kUndo) + "\r\n", true);
+}
+
+void CInstallJournal::End() {
+    DeleteWithRetry(m_path);
+}
+
+bool CInstallJournal::Read(std::vector<InstallMove>& moves, bool& bUndo) const {
+    moves.clear();
+    bUndo = false;
+    CKernelHandle file(CreateFileA(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
+        return false;
+    std::string text;
+    char block[4096];
+    DWORD count = 0;
+    while (ReadFile(file.Get(), block, sizeof(block), &count, nullptr) && count > 0)
+        text.append(block, count);
+
+    std::istringstream lines(text);
+    bool ended = false;
+    bool first = true;
+    for (std::string line; std::getline(lines, line); first = false) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (first) {
+            if (line != kHeader)
+                return false;
+        } else if (line == kEnd) {
+            ended = true;
+        } else if (line == kUndo && ended) {
+            bUndo = true;
+        } else if (!ended && line.size() > 2 && (line[0] == '+' || line[0] == '-')) {
+            std::istringstream fields(line.substr(2));
+            InstallMove move{{}, {}, {}, line[0] == '+'};
+            if (!std::getline(fields, move.source, '\t') ||
+                !std::getline(fields, move.destination, '\t') ||
+                !std::getline(fields, move.aside, '\t'))
+                return false;
+            moves.push_back(move);
+        } else {
+            return false;
+        }
+    }
+    return ended; // a journal cut short was written before any file was touched
+}
+
+bool UndoMoves(const std::vector<InstallMove>& moves) {
+    bool restored = true;
+    for (auto move = moves.rbegin(); move != moves.rend(); ++move) {
+        if (move->hadOriginal) {
+            // Not set aside yet (or already put back): the installed file is still the old one.
+            if (Exists(move->aside) &&
+                !MoveFileWithRetry(move->aside.c_str(), move->destination.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING))
+                restored = false;
+        } else if (!DeleteWithRetry(move->destination)) {
+            restored = false;
+        }
+    }
+    return restored;
+}
+
+void DeleteSetAside(const std::vector<InstallMove>& moves) {
+    for (const InstallMove& move : moves)
+        if (move.hadOriginal)
+            DeleteFileA(move.aside.c_str());
+}
+
+bool CompleteUnfinishedInstallation(const char* pszTempDir) {
+    CInstallJournal journal(pszTempDir);
+    if (GetFileAttributesA(journal.Path().c_str()) == INVALID_FILE_ATTRIBUTES)
+        return false;
+    std::vector<InstallMove> moves;
+    bool undo = false;
+    if (journal.Read(moves, undo)) {
+        if (!undo && EveryNewFileInPlace(moves)) {
+            DeleteSetAside(moves);
+        } else {
+            if (!journal.MarkUndo() || !UndoMoves(moves))
+                return true; // kept: the next start tries again
+            for (const InstallMove& move : moves)
+                DeleteFileA(move.source.c_str());
+        }
+    }
+    journal.End();
+    return true;
+}
+
+void SetInstallStepHook(InstallStepHook pfnHook) {
+    g_pfnInstallStep = pfnHook;
+}
+
+void OnInstallStep(int nStep) {
+    if (g_pfnInstallStep)
+        g_pfnInstallStep(nStep);
+}
