@@ -5,10 +5,10 @@
 # With HTTP_SERVE_TLS_DIR set (certificates from tls-pki.sh), nginx serves HTTPS with trusted.pem
 # at https://localhost:PORT; there is no fallback then.
 
-# nginx's own configuration, with every path it writes under the work folder.
-http_serve_nginx_conf() {
-  local www="$1" work="$2" port="$3" rate="${4:-}"
-  local user=""
+# The start of an nginx configuration with every path nginx writes under the work folder; the
+# caller writes the servers and closes the http block.
+http_serve_nginx_prelude() {
+  local work="$1" user=""
   # Started as root, nginx would hand the workers to "nobody", who may not read the folder;
   # they keep the identity of whoever runs the script instead.
   if [ "$(id -u)" -eq 0 ]; then user="user $(id -un) $(id -gn);"; fi
@@ -22,13 +22,21 @@ events { worker_connections 64; }
 http {
     types { text/xml xml; text/plain txt; }
     default_type application/octet-stream;
-    access_log $work/nginx-access.log;
     client_body_temp_path $work/nginx-temp/body;
     proxy_temp_path $work/nginx-temp/proxy;
     fastcgi_temp_path $work/nginx-temp/fastcgi;
     uwsgi_temp_path $work/nginx-temp/uwsgi;
     scgi_temp_path $work/nginx-temp/scgi;
     sendfile on;
+EOF
+}
+
+# nginx's own configuration for one server of the folder.
+http_serve_nginx_conf() {
+  local www="$1" work="$2" port="$3" rate="${4:-}"
+  http_serve_nginx_prelude "$work"
+  cat <<EOF
+    access_log $work/nginx-access.log;
     server {
         listen 127.0.0.1:$port${HTTP_SERVE_TLS_DIR:+ ssl};
         ${HTTP_SERVE_TLS_DIR:+ssl_certificate $HTTP_SERVE_TLS_DIR/trusted.pem;}

@@ -49,8 +49,6 @@ trusted_in_prefix=1
 ports=()
 for _ in 1 2 3 4 5; do ports+=("$(http_serve_free_port)"); done
 read -r p_trusted p_untrusted p_othername p_redirecting p_plain <<<"${ports[*]}"
-user=""
-if [ "$(id -u)" -eq 0 ]; then user="user $(id -un) $(id -gn);"; fi
 tls_server() { # PORT CERT NAME [BODY]
   printf '    server {\n        listen 127.0.0.1:%s ssl;\n        server_name localhost;\n' "$1"
   printf '        ssl_certificate %s/%s.pem;\n        ssl_certificate_key %s/server.key;\n' \
@@ -58,21 +56,9 @@ tls_server() { # PORT CERT NAME [BODY]
   printf '        access_log %s/access-%s.log;\n        root %s/www;\n%s\n    }\n' \
     "$work" "$3" "$work" "${4:-}"
 }
-cat >"$work/nginx.conf" <<CONF
-daemon off;
-$user
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/nginx-error.log warn;
-events { worker_connections 64; }
-http {
-    types { text/xml xml; }
-    default_type application/octet-stream;
-    client_body_temp_path $work/nginx-temp/body;
-    proxy_temp_path $work/nginx-temp/proxy;
-    fastcgi_temp_path $work/nginx-temp/fastcgi;
-    uwsgi_temp_path $work/nginx-temp/uwsgi;
-    scgi_temp_path $work/nginx-temp/scgi;
+{
+  http_serve_nginx_prelude "$work"
+  cat <<CONF
 $(tls_server "$p_trusted" trusted trusted)
 $(tls_server "$p_untrusted" untrusted untrusted)
 $(tls_server "$p_othername" othername othername)
@@ -86,6 +72,7 @@ $(tls_server "$p_redirecting" trusted redirecting \
     }
 }
 CONF
+} >"$work/nginx.conf"
 nginx -e "$work/nginx-error.log" -c "$work/nginx.conf" -p "$work" </dev/null \
   >>"$work/nginx-error.log" 2>&1 &
 nginx_pid=$!
