@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <sstream>
-
 namespace {
 
 const char kJournalName[] = "install.jnl";
@@ -46,6 +44,21 @@ bool DeleteWithRetry(const std::string& path) {
             return false;
         Sleep(kMoveRetryDelayMs);
     }
+}
+
+// The pieces between separators; a text that ends with the separator has no empty last piece.
+// (String streams would do, but they pull the C++ library's locale machinery into the program.)
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> pieces;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(separator, start);
+        if (end == std::string::npos)
+            end = text.size();
+        pieces.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return pieces;
 }
 
 bool EveryNewFileInPlace(const std::vector<InstallMove>& moves) {
@@ -101,27 +114,24 @@ bool CInstallJournal::Read(std::vector<InstallMove>& moves, bool& bUndo) const {
     while (ReadFile(file.Get(), block, sizeof(block), &count, nullptr) && count > 0)
         text.append(block, count);
 
-    std::istringstream lines(text);
     bool ended = false;
     bool first = true;
-    for (std::string line; std::getline(lines, line); first = false) {
+    for (std::string line : Split(text, '\n')) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (first) {
             if (line != kHeader)
                 return false;
+            first = false;
         } else if (line == kEnd) {
             ended = true;
         } else if (line == kUndo && ended) {
             bUndo = true;
         } else if (!ended && line.size() > 2 && (line[0] == '+' || line[0] == '-')) {
-            std::istringstream fields(line.substr(2));
-            InstallMove move{{}, {}, {}, line[0] == '+'};
-            if (!std::getline(fields, move.source, '\t') ||
-                !std::getline(fields, move.destination, '\t') ||
-                !std::getline(fields, move.aside, '\t'))
+            const std::vector<std::string> fields = Split(line.substr(2), '\t');
+            if (fields.size() != 3)
                 return false;
-            moves.push_back(move);
+            moves.push_back(InstallMove{fields[0], fields[1], fields[2], line[0] == '+'});
         } else {
             return false;
         }
