@@ -219,6 +219,7 @@ say "5. installation of the 1000 files, all changed and downloaded: engine again
 out=$("$WINE" "$benchbin/install_speed.exe" "$(winpath "$data/many")" "$(winpath "$data/install-1000")" "$repeat")
 inst_plain=$(field plain_seconds <<<"$out")
 inst_engine=$(field engine_seconds <<<"$out")
+inst_total=$(field engine_total_seconds <<<"$out")
 r5=$(field ratio <<<"$out")
 inst_spread="$(field ratio_min <<<"$out")-$(field ratio_max <<<"$out")"
 rm -rf "$data/install-1000"
@@ -260,5 +261,5 @@ rsrc=$((16#${rsrc_hex:-0}))
   echo "| 4' | beside it | whole Updater.exe, 256 MiB download: ${program_peak} KiB | whole Updater.exe, 16 MiB download: ${program_peak16} KiB | | | |"
   echo "| 6 | size of the shipped 32-bit Updater.exe | ${size_updater} bytes (resources ${rsrc:-?}) | | | <= 300000 | $(verdict "$size_updater" '<=' 300000) |"
   echo "| 6' | beside it | Quillmarket.exe ${size_client} bytes, mkmanifest.exe ${size_tool} bytes | | | | |"
-  echo "| 5 | installation of 1000 files / 256 MiB, all changed, already downloaded | InstallAll, all or nothing ${inst_engine} s | the plain move loop it replaced ${inst_plain} s | ${r5} (time; pairs ${inst_spread}) | <= 1.5 | $(verdict "$r5" '<=' 1.5) |"
+  echo "| 5 | installation of 1000 files / 256 MiB, all changed, already downloaded | InstallAll, all or nothing, until every file is in place ${inst_engine} s (${inst_total} s with the old files cleared away after) | the plain move loop it replaced ${inst_plain} s | ${r5} (time; pairs ${inst_spread}) | <= 1.5 | $(verdict "$r5" '<=' 1.5) |"
 } | tee "$build/bench-results.md"

@@ -11,17 +11,27 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <set>
+
 namespace {
 
 const DWORD kMoveInFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
-// Ours alone: a stale one left by a failed clean-up is replaced.
-const char kAsideSuffix[] = ".updater-old";
+// Set-aside names live in small folders of the temporary folder: looking up a name that does
+// not exist yet costs a scan of its folder under Wine.
+const unsigned kAsideFolderSize = 64;
 
 bool FormatPath(char (&buffer)[MAX_PATH], const char* pszFormat, const char* pszDir,
                 const char* pszName) {
     const int length = snprintf(buffer, sizeof(buffer), pszFormat, pszDir, pszName);
     return length >= 0 && length < static_cast<int>(sizeof(buffer));
 }
+
+// Windows compares file names without regard to letter case.
+struct NoCaseLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return _stricmp(a.c_str(), b.c_str()) < 0;
+    }
+};
 
 void FormatFailure(char (&message)[MAX_PATH], const char* pszName) {
     snprintf(message, sizeof(message), "安装 %s 文件失败", pszName);
@@ -33,10 +43,12 @@ void FormatFailure(char (&message)[MAX_PATH], const char* pszName) {
 bool CUpdateEngine::PlanMoves(std::vector<InstallMove>& moves, char (&failure)[MAX_PATH]) const {
     const CString modulePath = ProgramPath();
     const char* ownName = PathFindFileNameA(modulePath);
+    std::set<std::string, NoCaseLess> planned;
     for (const CUpdateFile& file : m_files) {
         char source[MAX_PATH] = {};
         char destination[MAX_PATH] = {};
         char aside[MAX_PATH] = {};
+        const unsigned index = static_cast<unsigned>(moves.size());
         bool fits = FormatPath(source, "%s\\%s.dtm", m_strTempDir, file.szLocalName);
         if (_stricmp(file.szLocalName, ownName) == 0) {
             char baseName[UPDATE_NAME_SIZE] = {};
@@ -46,14 +58,14 @@ bool CUpdateEngine::PlanMoves(std::vector<InstallMove>& moves, char (&failure)[M
         } else {
             fits = fits && FormatPath(destination, "%s\\%s", m_strTargetDir, file.szLocalName);
         }
-        if (!fits || !FormatPath(aside, "%s%s", destination, kAsideSuffix)) {
+        const int asideLength =
+            snprintf(aside, sizeof(aside), "%s\\aside\\%u\\%u", m_strTempDir.GetString(),
+                     index / kAsideFolderSize, index % kAsideFolderSize);
+        if (!fits || asideLength < 0 || asideLength >= static_cast<int>(sizeof(aside))) {
             FormatFailure(failure, file.szLocalName);
             return false;
         }
-        bool listed = false;
-        for (const InstallMove& move : moves)
-            listed = listed || _stricmp(move.destination.c_str(), destination) == 0;
-        if (!listed)
+        if (planned.insert(destination).second)
             moves.push_back(
                 InstallMove{source, destination, aside,
                             GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES});
@@ -64,13 +76,12 @@ bool CUpdateEngine::PlanMoves(std::vector<InstallMove>& moves, char (&failure)[M
 bool CUpdateEngine::MoveAll(const std::vector<InstallMove>& moves,
                             char (&failure)[MAX_PATH]) const {
     int step = 0;
-    // Everything that will be replaced is out of the way before the first new file goes in.
+    // Everything that will be replaced is kept aside before the first new file goes in.
     for (const InstallMove& move : moves) {
         if (!move.hadOriginal)
             continue;
         OnInstallStep(++step);
-        if (!MoveFileWithRetry(move.destination.c_str(), move.aside.c_str(),
-                               MOVEFILE_REPLACE_EXISTING)) {
+        if (!SetAside(move)) {
             FormatFailure(failure, PathFindFileNameA(move.destination.c_str()));
             return false;
         }
@@ -102,9 +113,12 @@ int CUpdateEngine::InstallAll() {
     } catch (...) {
     }
     if (placed) {
-        DeleteSetAside(moves);
-        journal.End();
+        // Every new file is in place: the client may start. Clearing up the old files after
+        // that keeps the wait short; a stop meanwhile leaves the journal, and the next start
+        // finishes the clearing.
         Notify(UPD_EVT_DONE, 0, 0, nullptr);
+        RemoveSetAside(moves);
+        journal.End();
         return 0;
     }
     // A journal that cannot be closed now stays, and the next start completes the undo.
@@ -112,8 +126,10 @@ int CUpdateEngine::InstallAll() {
     if (begun) {
         const bool marked = journal.MarkUndo();
         settled = UndoMoves(moves);
-        if (settled)
+        if (settled) {
+            RemoveSetAside(moves);
             journal.End();
+        }
         settled = settled || marked;
     }
     if (settled)

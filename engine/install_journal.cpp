@@ -139,12 +139,40 @@ bool CInstallJournal::Read(std::vector<InstallMove>& moves, bool& bUndo) const {
     return ended; // a journal cut short was written before any file was touched
 }
 
+// The folder part of a path.
+std::string ParentOf(const std::string& path) {
+    const size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool SetAside(const InstallMove& move) {
+    // A hard link keeps the old file without a copy and leaves the installed name in place, so
+    // that moving the new file over it is as quick as a plain replace.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (CreateHardLinkA(move.aside.c_str(), move.destination.c_str(), nullptr))
+            return true;
+        const DWORD error = GetLastError();
+        if (error == ERROR_PATH_NOT_FOUND) { // the first of its folder
+            const std::string folder = ParentOf(move.aside);
+            CreateDirectoryA(ParentOf(folder).c_str(), nullptr);
+            CreateDirectoryA(folder.c_str(), nullptr);
+        } else if (error == ERROR_ALREADY_EXISTS) { // left by a clean-up that failed
+            DeleteFileA(move.aside.c_str());
+        } else {
+            break; // no hard links here (or the file is in use): rename it aside instead
+        }
+    }
+    return MoveFileWithRetry(move.destination.c_str(), move.aside.c_str(),
+                             MOVEFILE_REPLACE_EXISTING);
+}
+
 bool UndoMoves(const std::vector<InstallMove>& moves) {
     bool restored = true;
     for (auto move = moves.rbegin(); move != moves.rend(); ++move) {
         if (move->hadOriginal) {
-            // Not set aside yet (or already put back): the installed file is still the old one.
-            if (Exists(move->aside) &&
+            // The old file needs putting back only where the new one took its place or it was
+            // renamed aside; not set aside yet, or kept by a second name only, it is still there.
+            if (Exists(move->aside) && (!Exists(move->source) || !Exists(move->destination)) &&
                 !MoveFileWithRetry(move->aside.c_str(), move->destination.c_str(),
                                    MOVEFILE_REPLACE_EXISTING))
                 restored = false;
@@ -155,10 +183,21 @@ bool UndoMoves(const std::vector<InstallMove>& moves) {
     return restored;
 }
 
-void DeleteSetAside(const std::vector<InstallMove>& moves) {
-    for (const InstallMove& move : moves)
-        if (move.hadOriginal)
-            DeleteFileA(move.aside.c_str());
+void RemoveSetAside(const std::vector<InstallMove>& moves) {
+    // Also after an undo: putting a hard link back over its other name leaves both names.
+    std::string folder;
+    for (const InstallMove& move : moves) {
+        DeleteFileA(move.aside.c_str());
+        if (ParentOf(move.aside) != folder) {
+            if (!folder.empty())
+                RemoveDirectoryA(folder.c_str());
+            folder = ParentOf(move.aside);
+        }
+    }
+    if (!folder.empty()) {
+        RemoveDirectoryA(folder.c_str());
+        RemoveDirectoryA(ParentOf(folder).c_str());
+    }
 }
 
 bool CompleteUnfinishedInstallation(const char* pszTempDir) {
@@ -168,14 +207,13 @@ bool CompleteUnfinishedInstallation(const char* pszTempDir) {
     std::vector<InstallMove> moves;
     bool undo = false;
     if (journal.Read(moves, undo)) {
-        if (!undo && EveryNewFileInPlace(moves)) {
-            DeleteSetAside(moves);
-        } else {
+        if (undo || !EveryNewFileInPlace(moves)) {
             if (!journal.MarkUndo() || !UndoMoves(moves))
                 return true; // kept: the next start tries again
             for (const InstallMove& move : moves)
                 DeleteFileA(move.source.c_str());
         }
+        RemoveSetAside(moves);
     }
     journal.End();
     return true;

@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
-// One file of the transaction. An installed file that exists is first renamed to `aside`, in
-// its own folder (same volume, no copy), and only then is `source` moved to `destination`.
+// One file of the transaction. An installed file that exists is first given a second name,
+// `aside`, in the temporary folder (a hard link: same volume, no copy; renamed there where the
+// file system has no hard links), and only then is `source` moved over `destination`.
 struct InstallMove {
     std::string source;      // the downloaded temporary file
     std::string destination; // the installed file (or the updater's ".EX_" copy)
-    std::string aside;       // where the installed file waits until the end
+    std::string aside;       // where the installed file is kept until the end
     bool hadOriginal;        // whether `destination` existed when the journal was written
 };
 
@@ -34,11 +35,13 @@ private:
     std::string m_path;
 };
 
+// Keeps the installed file of `move` under its `aside` name; false when it could not.
+bool SetAside(const InstallMove& move);
 // Puts every set-aside file back and removes what the release added, last move first; false
 // when something could not be restored (the journal must then stay for the next start).
 bool UndoMoves(const std::vector<InstallMove>& moves);
-// Removes the files set aside once every new file is in place.
-void DeleteSetAside(const std::vector<InstallMove>& moves);
+// Removes the set-aside names and their folders once the transaction is over.
+void RemoveSetAside(const std::vector<InstallMove>& moves);
 // Start-up: completes a transaction that an earlier run left unfinished (commit when every new
 // file is in place, else undo, removing its temporaries). True when there was one.
 bool CompleteUnfinishedInstallation(const char* pszTempDir);

@@ -258,9 +258,7 @@ TEST_F(UpdaterRun, AStopMidInstallationIsCompletedByTheNextStart) {
                                                               : "old " + name;
             EXPECT_EQ(Installed(name.c_str()), expected) << name;
         }
-        WIN32_FIND_DATAA found;
-        CFindHandle aside(FindFirstFileA((*folder / "*.updater-old").c_str(), &found));
-        EXPECT_FALSE(aside.IsValid());
+        EXPECT_FALSE(PathFileExistsA((*folder / "Update\\aside").c_str()));
         EXPECT_FALSE(PathFileExistsA((*folder / "Update\\install.jnl").c_str()));
     }
 }
