@@ -4,6 +4,7 @@
 // since a running program cannot be replaced.
 #include "engine/update_engine.h"
 
+#include "app/run_log.h"
 #include "engine/install_journal.h"
 #include "engine/program_path.h"
 
@@ -88,6 +89,7 @@ bool CUpdateEngine::MoveAll(const std::vector<InstallMove>& moves,
 
 int CUpdateEngine::InstallAll() {
     Notify(UPD_EVT_INSTALLING, 0, 0, "开始安装更新，请稍候...");
+    RunLog().Write("install: begin, %u files", static_cast<unsigned>(m_files.size()));
 
     CInstallJournal journal(m_strTempDir);
     std::vector<InstallMove> moves;
@@ -104,6 +106,7 @@ int CUpdateEngine::InstallAll() {
     if (placed) {
         DeleteSetAside(moves);
         journal.End();
+        RunLog().Write("install: done, %u files placed", static_cast<unsigned>(moves.size()));
         Notify(UPD_EVT_DONE, 0, 0, nullptr);
         return 0;
     }
@@ -118,6 +121,10 @@ int CUpdateEngine::InstallAll() {
     }
     if (settled)
         RemoveTemporaries();
+    RunLog().Write("install: failed (%s); undo %s", failure,
+                   !begun    ? "not needed"
+                   : settled ? "complete"
+                             : "left to the next start");
     Notify(UPD_EVT_FAILED, 0, 0, failure);
     return 1;
 }
