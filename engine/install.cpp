@@ -106,7 +106,6 @@ int CUpdateEngine::InstallAll() {
     if (placed) {
         DeleteSetAside(moves);
         journal.End();
-        RunLog().Write("install: done, %u files placed", static_cast<unsigned>(moves.size()));
         Notify(UPD_EVT_DONE, 0, 0, nullptr);
         return 0;
     }

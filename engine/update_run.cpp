@@ -90,8 +90,11 @@ int CUpdateRun::Run(Shared& shared) {
     if (downloaded != 0)
         return downloaded;
     const int installed = shared.engine.InstallAll();
-    if (installed == 0)
+    if (installed == 0) {
+        RunLog().Write("install: done, %u files placed",
+                       static_cast<unsigned>(shared.engine.Files().size()));
         shared.engine.RemoveAll();
+    }
     return installed;
 }
 
