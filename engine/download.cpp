@@ -1,8 +1,10 @@
 // Fetches every listed file into the temporary folder, one block at a time.
 #include "engine/update_engine.h"
 
+#include "app/run_log.h"
 #include "digest/file_digest.h"
 #include "framework/file.h"
+#include "manifest/manifest_signature.h"
 
 #include <memory>
 #include <stdio.h>
@@ -93,8 +95,10 @@ CUpdateEngine::FileOutcome CUpdateEngine::DownloadFile(const CUpdateFile& file, 
     handles.http.reset(m_pSession->OpenURL(url, 1, kOpenFlags, nullptr, 0));
 
     DWORD status = 0;
-    if (!handles.http->QueryInfoStatusCode(status) || status != HTTP_STATUS_OK)
+    if (!handles.http->QueryInfoStatusCode(status) || status != HTTP_STATUS_OK) {
+        RunLog().Write("download %s: HTTP status %lu", file.szRemoteName, status);
         throw new CRejectedResponse(file.szRemoteName);
+    }
     DWORD announced = 0;
     CString lengthText;
     const bool hasLength = handles.http->QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText) != FALSE;
@@ -131,8 +135,14 @@ CUpdateEngine::FileOutcome CUpdateEngine::DownloadFile(const CUpdateFile& file, 
     if (m_bCancel)
         return FileCancelled;
     // Wrong bytes (a stale mirror, a portal's page) must never be installed.
-    if (file.szMd5[0] && CFileDigest::DigestFile(TempPathOf(file)) != file.szMd5)
+    if (file.szMd5[0] && CFileDigest::DigestFile(TempPathOf(file)) != file.szMd5) {
+        RunLog().Write("download %s: content does not match its md5", file.szRemoteName);
         throw new CRejectedResponse(file.szRemoteName);
+    }
+    if (file.szSha256[0] && !FileMatchesSha256(TempPathOf(file), file.szSha256)) {
+        RunLog().Write("download %s: content does not match its sha256", file.szRemoteName);
+        throw new CRejectedResponse(file.szRemoteName);
+    }
     return FileReceived;
 }
 
@@ -168,11 +178,17 @@ int CUpdateEngine::DownloadAll() {
 
     for (const CUpdateFile& file : m_files) {
         char message[kMessageSize] = {};
+        const DWORD started = GetTickCount(), receivedBefore = m_dwReceived;
         try {
             if (DownloadFile(file, block.get(), kBlockSize) == FileCancelled) {
                 SendState(UPD_EVT_CLOSE, 0, 0, nullptr);
                 return 2;
             }
+            RunLog().Write("download %s: %lu bytes in %lu ms, %s", file.szRemoteName,
+                           m_dwReceived - receivedBefore, GetTickCount() - started,
+                           file.szSha256[0] ? "sha256 matches"
+                           : file.szMd5[0]  ? "md5 matches"
+                                            : "not checked");
             SendState(UPD_EVT_FILE_DONE, 0, 0, file.szRemoteName);
             continue;
         } catch (CInternetException* e) {
@@ -195,6 +211,8 @@ int CUpdateEngine::DownloadAll() {
         const CString failedTemp = TempPathOf(file);
         if (!failedTemp.IsEmpty())
             DeleteFileA(failedTemp);
+        RunLog().Write("download %s failed after %lu bytes in %lu ms: %s", file.szRemoteName,
+                       m_dwReceived - receivedBefore, GetTickCount() - started, message);
         SendState(UPD_EVT_FAILED, 0, 0, message);
         return 1;
     }

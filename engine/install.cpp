@@ -4,6 +4,7 @@
 // since a running program cannot be replaced.
 #include "engine/update_engine.h"
 
+#include "app/run_log.h"
 #include "engine/install_journal.h"
 #include "engine/program_path.h"
 
@@ -99,6 +100,7 @@ bool CUpdateEngine::MoveAll(const std::vector<InstallMove>& moves,
 
 int CUpdateEngine::InstallAll() {
     Notify(UPD_EVT_INSTALLING, 0, 0, "开始安装更新，请稍候...");
+    RunLog().Write("install: begin, %u files", static_cast<unsigned>(m_files.size()));
 
     CInstallJournal journal(m_strTempDir);
     std::vector<InstallMove> moves;
@@ -134,6 +136,10 @@ int CUpdateEngine::InstallAll() {
     }
     if (settled)
         RemoveTemporaries();
+    RunLog().Write("install: failed (%s); undo %s", failure,
+                   !begun    ? "not needed"
+                   : settled ? "complete"
+                             : "left to the next start");
     Notify(UPD_EVT_FAILED, 0, 0, failure);
     return 1;
 }

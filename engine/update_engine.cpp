@@ -1,6 +1,7 @@
 #include "engine/update_engine.h"
 
 #include "engine/file_name_rules.h"
+#include "manifest/manifest_signature.h"
 
 #include <ctype.h>
 #include <shlwapi.h>
@@ -57,9 +58,10 @@ void CUpdateEngine::RequestCancel() {
         SetEvent(m_cancelEvent.Get());
 }
 
-BOOL CUpdateEngine::AddFile(const char* pszRemoteName, const char* pszLocalName,
-                            const char* pszMd5) {
-    if (!pszRemoteName)
+BOOL CUpdateEngine::AddFile(const char* pszRemoteName, const char* pszLocalName, const char* pszMd5,
+                            const char* pszSha256) {
+    const bool hasSha256 = pszSha256 && *pszSha256;
+    if (!pszRemoteName || (hasSha256 && !IsSha256Text(pszSha256)))
         return FALSE;
     const char* local = pszLocalName ? pszLocalName : pszRemoteName;
     // Names come from the network: they must fit the record and stay inside our folders.
@@ -72,6 +74,8 @@ BOOL CUpdateEngine::AddFile(const char* pszRemoteName, const char* pszLocalName,
     if (IsWellFormedDigest(pszMd5))
         for (int i = 0; i < UPDATE_DIGEST_SIZE - 1; ++i)
             file.szMd5[i] = static_cast<char>(tolower(static_cast<unsigned char>(pszMd5[i])));
+    if (hasSha256)
+        strcpy(file.szSha256, pszSha256); // 64 digits, checked above
     m_files.push_back(file);
     return TRUE;
 }

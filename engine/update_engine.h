@@ -27,7 +27,10 @@ public:
     // Refuses (FALSE, nothing added) a null name and any name that does not fit its field or
     // would leave the folder it is joined to. A well-formed digest (32 hexadecimal digits, either
     // case) is what the download must match; any other text (a placeholder) accepts anything.
-    BOOL AddFile(const char* pszRemoteName, const char* pszLocalName, const char* pszMd5 = nullptr);
+    // A SHA-256 (null or "": none) must be in the signed manifest's form, else the file is
+    // refused: the download must then match it too.
+    BOOL AddFile(const char* pszRemoteName, const char* pszLocalName, const char* pszMd5 = nullptr,
+                 const char* pszSha256 = nullptr);
     void RemoveAll();
 
     // 0: every file stored in the temporary folder; 1: a file failed; 2: cancelled.

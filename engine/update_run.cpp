@@ -1,5 +1,7 @@
 #include "engine/update_run.h"
 
+#include "app/run_log.h"
+
 namespace {
 
 // The run's state follows the events that change it; the others leave it as it is.
@@ -18,6 +20,10 @@ RunState StateAfter(int nEvent, RunState current) {
     default:
         return current;
     }
+}
+
+const char* ResultText(int result) {
+    return result == 0 ? "installed" : result == 2 ? "cancelled by the user" : "failed";
 }
 
 bool IsFinal(RunState state) {
@@ -76,14 +82,19 @@ void CUpdateRun::Shared::OnUpdateEvent(DWORD dwArg1, DWORD dwArg2, int nEvent,
 }
 
 int CUpdateRun::Run(Shared& shared) {
+    RunLog().Write("run: downloading %u files",
+                   static_cast<unsigned>(shared.engine.Files().size()));
     const int downloaded = shared.engine.DownloadAll();
     if (downloaded == 1)
         shared.engine.RemoveTemporaries(); // a failed run leaves nothing behind
     if (downloaded != 0)
         return downloaded;
     const int installed = shared.engine.InstallAll();
-    if (installed == 0)
+    if (installed == 0) {
+        RunLog().Write("install: done, %u files placed",
+                       static_cast<unsigned>(shared.engine.Files().size()));
         shared.engine.RemoveAll();
+    }
     return installed;
 }
 
@@ -111,6 +122,7 @@ DWORD WINAPI CUpdateRun::WorkerProc(LPVOID pParam) {
         } catch (...) {
         }
     }
+    RunLog().Write("run end: %s", ResultText(result));
     shared.result = result;
     return static_cast<DWORD>(result);
 }

@@ -1,5 +1,6 @@
 #include "manifest/manifest_check.h"
 
+#include "app/run_log.h"
 #include "digest/file_digest.h"
 #include "engine/file_name_rules.h"
 #include "engine/update_engine.h"
@@ -8,16 +9,35 @@
 #include "framework/com_variant.h"
 #include "framework/internet.h"
 #include "manifest/local_digests.h"
+#include "manifest/manifest_signature.h"
 #include "manifest/msxml_guids.h"
 
 #include <msxml2.h>
 
 #include <memory>
+#include <stdio.h>
 #include <string>
 #include <string.h>
 #include <vector>
 
 namespace {
+
+// A manifest refused for a reason of the check's own; the reason goes to the run log.
+class CManifestRefused : public CException {
+public:
+    explicit CManifestRefused(const char* pszReason) {
+        snprintf(m_szReason, sizeof(m_szReason), "%s", pszReason);
+    }
+    BOOL GetErrorMessage(char* pszError, UINT nMaxError, UINT* pnHelpContext) const override {
+        if (pnHelpContext)
+            *pnHelpContext = 0;
+        snprintf(pszError, nMaxError, "%s", m_szReason);
+        return TRUE;
+    }
+
+private:
+    char m_szReason[160];
+};
 
 // In-process server and handler, local and remote server.
 const DWORD kClassContext =
@@ -49,8 +69,10 @@ const size_t kMaxManifestBytes = 16 * 1024 * 1024;
 const DWORD kOpenFlags =
     INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
 
-// The manifest's bytes, fetched within the limits (the XML request object has none of its own).
-std::string FetchBytes(const char* pszUrl) {
+// The bytes at the URL, fetched within the limits (the XML request object has none of its own).
+// pszWhat names them in the log and in the refusal.
+std::string FetchBytes(const char* pszUrl, const char* pszWhat) {
+    RunLog().Write("%s: GET %s", pszWhat, pszUrl);
     CInternetSession session;
     CNetworkLimits limits;
     limits.dwIdleMs = TestShortenedLimit(kIdleLimitVariable, kNetworkIdleLimitMs);
@@ -59,8 +81,11 @@ std::string FetchBytes(const char* pszUrl) {
     session.SetLimits(limits);
     const std::unique_ptr<CHttpFile> file(session.OpenURL(pszUrl, 1, kOpenFlags));
     DWORD status = 0;
-    if (!file->QueryInfoStatusCode(status) || status != HTTP_STATUS_OK)
-        throw new COleException(E_FAIL);
+    if (!file->QueryInfoStatusCode(status) || status != HTTP_STATUS_OK) {
+        char reason[64];
+        snprintf(reason, sizeof(reason), "%s: HTTP status %lu", pszWhat, status);
+        throw new CManifestRefused(reason);
+    }
     std::string body;
     char block[8192];
     while (const UINT count = file->Read(block, sizeof(block))) {
@@ -68,7 +93,27 @@ std::string FetchBytes(const char* pszUrl) {
             throw new COleException(E_OUTOFMEMORY);
         body.append(block, count);
     }
+    RunLog().Write("%s: HTTP status 200, %u bytes", pszWhat, static_cast<unsigned>(body.size()));
     return body;
+}
+
+// update.xml.sig beside update.xml, with the same query: a cache on the way that would answer
+// a fresh manifest with an old signature is kept out as it is for the manifest.
+std::string SignatureUrlOf(const char* pszManifestUrl) {
+    const std::string url = pszManifestUrl;
+    const size_t query = url.find('?');
+    return query == std::string::npos ? url + ".sig"
+                                      : url.substr(0, query) + ".sig" + url.substr(query);
+}
+
+// Refuses the manifest unless the signature beside it is the key's signature of its bytes.
+void CheckSignature(const std::vector<BYTE>& publicKey, const std::string& manifest,
+                    const char* pszManifestUrl) {
+    const std::string signature = FetchBytes(SignatureUrlOf(pszManifestUrl).c_str(), "signature");
+    if (!VerifySignature(publicKey, manifest.data(), manifest.size(), signature.data(),
+                         signature.size()))
+        throw new CManifestRefused("signature: not PublicKey's signature of the manifest");
+    RunLog().Write("signature: verified");
 }
 
 CInterfacePtr<IStream> StreamOf(const std::string& bytes) {
@@ -91,8 +136,7 @@ CInterfacePtr<IStream> StreamOf(const std::string& bytes) {
 }
 
 // Parsed by MSXML 3.0 from the bytes, which declare their own encoding.
-CInterfacePtr<IXMLDOMDocument> FetchManifest(const char* pszUrl) {
-    const std::string bytes = FetchBytes(pszUrl);
+CInterfacePtr<IXMLDOMDocument> ParseManifest(const std::string& bytes) {
     CLSID clsid;
     CheckResult(CLSIDFromProgID(CBstr("Msxml2.DOMDocument.3.0").Get(), &clsid));
     // The context admits out-of-process servers, so the object is started before it is used.
@@ -119,11 +163,13 @@ struct ManifestEntry {
     CString fileName;
     UINT fileSize;
     CString md5;
+    CString sha256; // read only from a signed manifest
 };
 
-// The entries in document order, up to the first that cannot be read or whose name is refused;
-// `complete` is false when there was such an entry.
-std::vector<ManifestEntry> ReadEntries(IXMLDOMNodeList* pEntries, bool& complete) {
+// The entries in document order, up to the first that cannot be read or whose name is refused
+// (a signed manifest's entries also need a well-formed sha256); `complete` is false when there
+// was such an entry.
+std::vector<ManifestEntry> ReadEntries(IXMLDOMNodeList* pEntries, bool bSigned, bool& complete) {
     std::vector<ManifestEntry> read;
     complete = false;
     try {
@@ -141,12 +187,25 @@ std::vector<ManifestEntry> ReadEntries(IXMLDOMNodeList* pEntries, bool& complete
             e.md5 = ReadText(entry.Get(), "md5");
             // The name comes from the network: refuse it before anything on disk is looked
             // at, so that no path outside the installation folder is ever opened.
-            if (!IsAcceptableFileName(e.fileName))
+            if (!IsAcceptableFileName(e.fileName)) {
+                RunLog().Write("file %s: refused, not a name the updater accepts",
+                               e.fileName.GetString());
                 return read;
+            }
+            if (bSigned) {
+                e.sha256 = ReadText(entry.Get(), "sha256");
+                if (!IsSha256Text(e.sha256.GetString())) {
+                    RunLog().Write("file %s: refused, its sha256 is malformed",
+                                   e.fileName.GetString());
+                    return read;
+                }
+            }
             read.push_back(e);
         }
         complete = true;
     } catch (CException* e) {
+        RunLog().Write("entry %u: refused, an attribute is missing or malformed",
+                       static_cast<unsigned>(read.size() + 1));
         e->Delete();
     }
     return read;
@@ -155,14 +214,22 @@ std::vector<ManifestEntry> ReadEntries(IXMLDOMNodeList* pEntries, bool& complete
 // Returns whether any file was queued; throws on every failure. The entries before a failing
 // one are queued as they would be without it.
 BOOL QueueChangedFiles(const char* pszInstallDir, DWORD& dwTotalBytes, CUpdateEngine& engine,
-                       const char* pszUrl) {
-    CInterfacePtr<IXMLDOMDocument> document = FetchManifest(pszUrl);
+                       const char* pszUrl, const char* pszPublicKey) {
+    // A key that cannot be read refuses every release, before anything is fetched.
+    const bool bSigned = pszPublicKey && *pszPublicKey;
+    std::vector<BYTE> publicKey;
+    if (bSigned && !DecodePublicKey(pszPublicKey, publicKey))
+        throw new CManifestRefused("PublicKey cannot be read");
+    const std::string bytes = FetchBytes(pszUrl, "manifest");
+    if (bSigned)
+        CheckSignature(publicKey, bytes, pszUrl);
+    CInterfacePtr<IXMLDOMDocument> document = ParseManifest(bytes);
     CInterfacePtr<IXMLDOMNodeList> nodes;
     CheckResult(document->selectNodes(CBstr("/manifest/filelist/file").Get(), nodes.Receive()));
     if (!nodes)
         throw new COleException(E_POINTER);
     bool complete = false;
-    const std::vector<ManifestEntry> entries = ReadEntries(nodes.Get(), complete);
+    const std::vector<ManifestEntry> entries = ReadEntries(nodes.Get(), bSigned, complete);
 
     std::vector<CString> localPaths;
     for (const ManifestEntry& entry : entries)
@@ -174,29 +241,49 @@ BOOL QueueChangedFiles(const char* pszInstallDir, DWORD& dwTotalBytes, CUpdateEn
         if (local[i].exists) {
             if (!local[i].read)
                 throw new COleException(E_ACCESSDENIED);
-            if (local[i].digest == entries[i].md5)
+            if (local[i].digest == entries[i].md5) {
+                RunLog().Write("file %s: kept, up to date", entries[i].fileName.GetString());
                 continue;
+            }
         }
+        RunLog().Write("file %s: to fetch, %s, %u bytes", entries[i].fileName.GetString(),
+                       local[i].exists ? "differs" : "missing", entries[i].fileSize);
         dwTotalBytes += entries[i].fileSize;
-        if (!engine.AddFile(entries[i].fileName, nullptr, entries[i].md5))
+        if (!engine.AddFile(entries[i].fileName, nullptr, entries[i].md5, entries[i].sha256))
             throw new COleException(E_INVALIDARG);
         bAdded = TRUE;
     }
     if (!complete)
-        throw new COleException(E_INVALIDARG);
+        throw new CManifestRefused("an entry was refused");
     return bAdded;
 }
 
 } // namespace
 
 BOOL CheckManifestInto(const char* pszInstallDir, DWORD& dwTotalBytes, CUpdateEngine& engine,
-                       const char* pszUrl) {
-    // Any failure means "nothing to update", silently.
+                       const char* pszUrl, const char* pszPublicKey) {
+    // Any failure means "nothing to update" to the client; the log keeps the cause.
     try {
-        return QueueChangedFiles(pszInstallDir, dwTotalBytes, engine, pszUrl);
+        const BOOL added =
+            QueueChangedFiles(pszInstallDir, dwTotalBytes, engine, pszUrl, pszPublicKey);
+        if (added)
+            RunLog().Write("manifest check: %u files to fetch",
+                           static_cast<unsigned>(engine.Files().size()));
+        else
+            RunLog().Write("manifest check: up to date, nothing to fetch");
+        return added;
+    } catch (CInternetException* e) {
+        char text[256] = "";
+        e->GetErrorMessage(text, sizeof(text));
+        RunLog().Write("manifest check failed: WinInet error %lu: %s", e->m_dwError, text);
+        e->Delete();
     } catch (CException* e) {
+        char text[256] = "";
+        e->GetErrorMessage(text, sizeof(text));
+        RunLog().Write("manifest check failed: %s", text);
         e->Delete();
     } catch (...) {
+        RunLog().Write("manifest check failed");
     }
     return FALSE;
 }

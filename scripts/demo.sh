@@ -4,7 +4,9 @@
 # client, which starts the updater, and waits until the client comes back with -noupdate. It
 # shows on $DISPLAY when there is one, else runs under its own Xvfb and saves screenshots.
 # Ends by printing what changed. Exit 0 on success. With TLS=1 the site is HTTPS, with a test CA
-# made for the run and trusted only inside the build's Wine prefix.
+# made for the run and trusted only inside the build's Wine prefix. With SIGNED=1 the release is
+# signed with a key made for the run (kept in the demo folder, outside the release), and the
+# installation's Updater.INI carries its PublicKey. Ends with the run's lines of the run log.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${BUILD_DIR:-$root/build}"
@@ -85,8 +87,20 @@ wine_session_start "$RUN_BUILD"
 own_xvfb="${WINE_SESSION_XVFB_PID:-}"
 [ -n "$own_xvfb" ] && say "no display: running under Xvfb $DISPLAY, screenshots go to $shots"
 
-say "publishing release 2.0: mkmanifest.exe $(winpath "$release") 2.0"
-"$WINE" "$bin/mkmanifest.exe" "$(winpath "$release")" 2.0 || die "mkmanifest refused the release"
+public_key=""
+if [ "${SIGNED:-}" = 1 ]; then
+  key="$demo/keys/quillmarket.key"
+  mkdir -p "$demo/keys"
+  say "making the publisher's key: mkmanifest.exe --new-key $(winpath "$key")"
+  public_key=$("$WINE" "$bin/mkmanifest.exe" --new-key "$(winpath "$key")" 2>/dev/null | tr -d '\r') ||
+    die "mkmanifest could not make a key"
+  say "publishing signed release 2.0: mkmanifest.exe --sign $(winpath "$key") $(winpath "$release") 2.0"
+  "$WINE" "$bin/mkmanifest.exe" --sign "$(winpath "$key")" "$(winpath "$release")" 2.0 ||
+    die "mkmanifest refused to sign the release"
+else
+  say "publishing release 2.0: mkmanifest.exe $(winpath "$release") 2.0"
+  "$WINE" "$bin/mkmanifest.exe" "$(winpath "$release")" 2.0 || die "mkmanifest refused the release"
+fi
 
 if [ "${TLS:-}" = 1 ]; then
   tls_pki_make "$demo/pki" || die "openssl could not make the certificates"
@@ -106,6 +120,12 @@ else
     "(no rate limit, so the window may be up too briefly for a screenshot)"
 fi
 printf '[Download]\r\nsite1=%s/down\r\n' "$HTTP_SERVE_URL" >"$install/Updater.INI"
+[ -z "$public_key" ] || printf 'PublicKey=%s\r\n' "$public_key" >>"$install/Updater.INI"
+# The run log is %TEMP%\Quillmarket-Updater.log inside the build's Wine prefix; this run's lines
+# are those after its current end.
+temp_dir=$("$WINE" cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
+run_log=$("$WINE" winepath -u "$temp_dir\Quillmarket-Updater.log" 2>/dev/null | tr -d '\r') || true
+log_start=$( [ -f "$run_log" ] && wc -l <"$run_log" || echo 0)
 
 # --- the run ---------------------------------------------------------------------------------
 say "starting $(winpath "$install")\\Quillmarket.exe; it starts Updater.exe"
@@ -160,7 +180,7 @@ say "what changed in $install:"
 problems=0
 for path in "$release"/*; do
   name=$(basename "$path")
-  [ "$name" = update.xml ] && continue
+  case "$name" in update.xml | update.xml.sig) continue ;; esac
   new=$(md5 "$path")
   target="$install/$name"
   [ "$name" = Updater.exe ] && target="$install/Updater.EX_"
@@ -184,5 +204,14 @@ if [ "$HTTP_SERVE_KIND" = nginx ]; then
   say "nginx served: $(awk '{print $7 " (" $9 ")"}' "$demo/nginx-access.log" | tr '\n' ' ')"
 fi
 [ -n "$own_xvfb" ] && say "screenshots: $(ls "$shots" | tr '\n' ' ')"
+if [ -f "$run_log" ]; then
+  say "the updater's run log ($run_log), this run:"
+  tail -n +$((log_start + 1)) "$run_log" | tr -d '\r' | iconv -f GBK -t UTF-8 -c | sed 's/^/  /'
+fi
+if [ -n "$public_key" ]; then
+  tail -n +$((log_start + 1)) "$run_log" 2>/dev/null | grep -q 'signature: verified' ||
+    die "the run log does not show the release's signature verified"
+  say "the release's signature was verified against the PublicKey in Updater.INI"
+fi
 [ "$problems" -eq 0 ] || die "$problems file(s) of release 2.0 were not installed"
 say "done: release 2.0 installed and the client restarted with -noupdate"

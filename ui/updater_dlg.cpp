@@ -1,6 +1,7 @@
 // The update window: construction, the start-up sequence that decides the run, and input.
 #include "ui/updater_dlg.h"
 
+#include "app/run_log.h"
 #include "engine/install_journal.h"
 #include "engine/program_path.h"
 #include "framework/win_app.h"
@@ -116,11 +117,11 @@ BOOL CUpdaterDlg::OnInitDialog() {
     SetIconsAndColours();
     const HWND client = FindWindowA(kClientWindowClass, nullptr);
     const Settings settings = ReadSettings();
-    // An installation that an earlier run left half done is finished or undone first.
-    CompleteUnfinishedInstallation(settings.tempDir);
+    LogStart(settings);
+    CompleteEarlierInstallation(settings.tempDir);
     m_run.Init(this, settings.baseUrl, settings.tempDir, m_strInstallDir);
     FitToSkin();
-    const BOOL update = CheckManifest(settings.baseUrl);
+    const BOOL update = CheckManifest(settings);
     HandShake(client, update);
     if (!update) {
         PostMessage(WM_CLOSE); // hidden all along; the process ends once this is handled
@@ -143,7 +144,8 @@ CUpdaterDlg::Settings CUpdaterDlg::ReadSettings() {
     m_strInstallDir = ProgramFolder();
     const CString site = Setting("Download", "site1", kDefaultSite);
     const CString tempName = Setting("Setup", "TempDir", "Update");
-    return Settings{SiteWithScheme(site) + "/update/", m_strInstallDir + tempName};
+    return Settings{site, SiteWithScheme(site) + "/update/", m_strInstallDir + tempName,
+                    Setting("Download", "PublicKey", "")};
 }
 
 void CUpdaterDlg::FitToSkin() {
@@ -153,15 +155,21 @@ void CUpdaterDlg::FitToSkin() {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
 }
 
-BOOL CUpdaterDlg::CheckManifest(const CString& baseUrl) {
-    // A new number at every start keeps caches on the way from answering.
+BOOL CUpdaterDlg::CheckManifest(const Settings& settings) {
+    // A new number at every start keeps caches on the way from answering (the signature is
+    // asked for with the same number).
     srand(static_cast<unsigned>(time(nullptr)));
     CString query;
     query.Format("update.xml?%d", rand() % 1000000 + 1);
-    return CheckManifestInto(m_strInstallDir, m_dwTotalBytes, m_run.Engine(), baseUrl + query);
+    return CheckManifestInto(m_strInstallDir, m_dwTotalBytes, m_run.Engine(),
+                             settings.baseUrl + query, settings.publicKey);
 }
 
 void CUpdaterDlg::HandShake(HWND hClient, BOOL bUpdate) {
+    if (bUpdate)
+        RunLog().Write("the client is asked to close; the update window shows");
+    else
+        RunLog().Write("run end: nothing to update, the client is told so");
     ::SendMessageA(hClient, bUpdate ? WM_CLOSE : WM_UPDATE_NONE, 0, 0);
 }
 

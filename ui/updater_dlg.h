@@ -25,14 +25,21 @@ public:
 
     // The start-up steps, in the order OnInitDialog takes them.
     struct Settings {
+        CString site;    // as configured, or the default
         CString baseUrl; // the site with "/update/"
         CString tempDir;
+        CString publicKey; // "": releases are not signed
     };
     void SetIconsAndColours();
     Settings ReadSettings(); // also sets the installation folder
+    // The run log's first line: version, settings file and the settings that matter
+    // (updater_dlg_log.cpp).
+    static void LogStart(const Settings& settings);
+    // An installation that an earlier run left half done is finished or undone.
+    static void CompleteEarlierInstallation(const CString& tempDir);
     void FitToSkin();
     // Queues the files to fetch; FALSE when there are none or the manifest failed.
-    BOOL CheckManifest(const CString& baseUrl);
+    BOOL CheckManifest(const Settings& settings);
     // Tells the client there is nothing to update, or asks it to close.
     static void HandShake(HWND hClient, BOOL bUpdate);
     void LayOutControls();

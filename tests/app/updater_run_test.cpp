@@ -1,7 +1,9 @@
 // The real Updater.exe against the test server and the stand-in client, in fresh folders.
 #include "tests/app/program_run.h"
 #include "framework/scoped_handle.h"
+#include "manifest/manifest_signature.h"
 #include "tests/support/replies.h"
+#include "tools/mkmanifest/manifest_signer.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +29,13 @@ HttpReply Manifest(const std::vector<std::pair<std::string, unsigned long>>& ent
         xml += "<file filename=\"" + e.first + "\" filesize=\"" + std::to_string(e.second) +
                "\" fileversion=\"1.0.0.1\" md5=\"\"/>";
     return Body(xml + "</filelist></manifest>\n");
+}
+
+// The value of an environment variable, and whether it is set.
+std::pair<bool, std::string> Variable(const char* name) {
+    char value[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableA(name, value, sizeof(value));
+    return {length > 0 && length < sizeof(value), value};
 }
 
 std::string ControlText(HWND dialog, int id) {
@@ -64,8 +73,23 @@ protected:
         server.SetPrefix("/down/update/update.xml?", manifest);
     }
     std::string Installed(const char* name) const { return ReadWholeFile(*folder / name); }
-    // Starts the client, then the updater.
-    bool Launch() { return programs->StartClient() && programs->StartUpdater(); }
+    // Starts the client, then the updater, whose %TEMP% (where its run log goes) is the
+    // installation's "temp" folder.
+    bool Launch() {
+        const std::string temp = *folder / "temp";
+        CreateDirectoryA(temp.c_str(), nullptr);
+        const auto tmp = Variable("TMP"), temps = Variable("TEMP");
+        SetEnvironmentVariableA("TMP", temp.c_str());
+        SetEnvironmentVariableA("TEMP", temp.c_str());
+        const bool started = programs->StartClient() && programs->StartUpdater();
+        SetEnvironmentVariableA("TMP", tmp.first ? tmp.second.c_str() : nullptr);
+        SetEnvironmentVariableA("TEMP", temps.first ? temps.second.c_str() : nullptr);
+        return started;
+    }
+    std::string RunLog() const { return ReadWholeFile(*folder / "temp\\Quillmarket-Updater.log"); }
+    void ExpectLogged(const std::string& text) const {
+        EXPECT_NE(RunLog().find(text), std::string::npos) << text << " in\n" << RunLog();
+    }
     HWND WaitWindow(const char* caption, DWORD timeoutMs) {
         HWND found = nullptr;
         WaitUntil([&] { return (found = programs->FindUpdaterWindow(caption)) != nullptr; },
@@ -79,16 +103,29 @@ protected:
 };
 
 // Nothing to fetch or a failed manifest (also one never answered, or trickled past the whole
-// check's limit): the client hears "nothing to update" once, only the manifest is fetched (with
-// a cache-busting number), and the updater ends on its own.
+// check's limit, or with a refused name): the client hears "nothing to update" once, only the
+// manifest is fetched (with a cache-busting number), and the updater ends on its own. The run
+// log names the cause.
 TEST_F(UpdaterRun, NothingToUpdateOrManifestFailureTellsTheClientOnce) {
     // Inherited by the updater: 1 s of silence or 3 s for the whole manifest fail here.
     SetEnvironmentVariableA("UPDATER_TEST_ONLY_IDLE_LIMIT_MS", "1000");
     SetEnvironmentVariableA("UPDATER_TEST_ONLY_CHECK_LIMIT_MS", "3000");
     const std::string wanted = Manifest({{"a.dat", 100}}).body;
-    for (const HttpReply& manifest :
-         {Manifest({}), Body(wanted, 404), Body("this is not a manifest at all"), Silent(),
-          Trickle(wanted, 1, 100)}) {
+    const std::string timeout =
+        "manifest check failed: WinInet error 12002"; // ERROR_INTERNET_TIMEOUT
+    const struct {
+        HttpReply manifest;
+        std::string logged;
+    } cases[] = {
+        {Manifest({}), "manifest check: up to date"},
+        {Body(wanted, 404), "manifest check failed: manifest: HTTP status 404"},
+        {Body("this is not a manifest at all"), "manifest check failed"},
+        {Silent(), timeout},
+        {Trickle(wanted, 1, 100), timeout},
+        {Manifest({{"nul.txt", 5}, {"a.dat", 100}}), "file nul.txt: refused"},
+    };
+    for (const auto& c : cases) {
+        const HttpReply& manifest = c.manifest;
         SCOPED_TRACE(std::to_string(manifest.status) + " " + manifest.body);
         Prepare("none", manifest);
         const size_t before = server.Requests().size();
@@ -103,6 +140,8 @@ TEST_F(UpdaterRun, NothingToUpdateOrManifestFailureTellsTheClientOnce) {
                                                          "([1-9][0-9]{0,5}|1000000) HTTP/1\\.1")))
             << requests.back();
         EXPECT_FALSE(PathFileExistsA((*folder / "a.dat").c_str()));
+        ExpectLogged(c.logged);
+        ExpectLogged("run end: nothing to update");
     }
 }
 
@@ -175,6 +214,12 @@ TEST_F(UpdaterRun, TwoFilesAreShownInstalledAndTheClientRestarted) {
     EXPECT_EQ(programs->CountLogLines("msg 1126"), 0);
     const std::string restart = "start \"" + (*folder / "Quillmarket.exe") + "\" -noupdate";
     EXPECT_EQ(programs->CountLogLines(restart), 1) << programs->ClientLog();
+    for (const char* logged :
+         {"start: Updater 1.0.0.0, settings ", "TempDir=", "PublicKey not set",
+          "file a.dat: to fetch, missing, 20000 bytes", "file b.dat: to fetch, differs",
+          "download a.dat: 20000 bytes in ", "download b.dat: 50000 bytes in ",
+          "install: begin, 2 files", "install: done, 2 files placed", "run end: installed"})
+        ExpectLogged(logged);
 }
 
 // A failed download, or an installed file held open for the whole run, shows one message
@@ -184,9 +229,12 @@ TEST_F(UpdaterRun, DownloadOrInstallFailureShowsOneMessageAndChangesNothing) {
     const struct {
         const char *ini, *expected;
         bool held; // every file arrives, but a.dat is held open
-    } cases[] = {{"[messages]\r\nErrorMsg=更新没有成功\r\n", "更新没有成功", false},
-                 {"", "更新失败，请到官方网站去下载最新版本", false},
-                 {"", "更新失败，请到官方网站去下载最新版本", true}};
+        const char* logged;
+    } cases[] = {{"[messages]\r\nErrorMsg=更新没有成功\r\n", "更新没有成功", false,
+                  "download missing.dat: HTTP status 404"},
+                 {"", "更新失败，请到官方网站去下载最新版本", false,
+                  "download missing.dat: HTTP status 404"},
+                 {"", "更新失败，请到官方网站去下载最新版本", true, "install: failed"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
         Prepare("fail", Manifest({{"a.dat", 30000}, {"missing.dat", 100}}), c.ini);
@@ -207,6 +255,94 @@ TEST_F(UpdaterRun, DownloadOrInstallFailureShowsOneMessageAndChangesNothing) {
         EXPECT_FALSE(PathFileExistsA((*folder / "missing.dat").c_str()));
         EXPECT_FALSE(PathFileExistsA((*folder / "Update\\a.dat.dtm").c_str()));
         EXPECT_EQ(programs->CountLogLines("start"), 1); // only the client the test started
+        ExpectLogged(c.logged);
+        ExpectLogged("run end: failed");
+    }
+}
+
+// With PublicKey in the INI only a release signed with its key installs: a manifest changed
+// after signing, one signed with another key, one without its signature (as an unsigned
+// release is) change nothing and fetch no file; a file whose bytes do not match its sha256
+// fails as a download error does. Without the key a signed release installs as any other.
+TEST_F(UpdaterRun, OnlyAReleaseSignedWithTheConfiguredKeyInstalls) {
+    std::string keys[2][2]; // private blob, public text
+    for (auto& key : keys) {
+        std::string error;
+        ASSERT_TRUE(MakeSigningKey(key[0], key[1], error)) << error;
+    }
+    const auto sign = [&](int key, const std::string& bytes) {
+        std::string signature, error;
+        EXPECT_TRUE(SignBytes(keys[key][0], bytes, signature, error)) << error;
+        return Body(signature);
+    };
+    const std::string content = "the new content of a.dat, signed";
+    std::string sha256;
+    {
+        InstallFolder release{"release"};
+        ASSERT_TRUE(WriteWholeFile(release / "a.dat", content));
+        ASSERT_TRUE(FileSha256((release / "a.dat").c_str(), sha256));
+    }
+    const std::string entry = "<file filename=\"a.dat\" filesize=\"" +
+                              std::to_string(content.size()) +
+                              "\" fileversion=\"1.0.0.1\" md5=\"\" sha256=\"" + sha256 + "\"/>";
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest><filelist>";
+    const std::string signedXml = head + entry + "</filelist></manifest>\n";
+    std::string changed = signedXml;
+    changed.back() = ' '; // one byte: the last line end
+    const std::string unsignedXml =
+        Manifest({{"a.dat", static_cast<unsigned long>(content.size())}}).body;
+    const std::string withKey = "PublicKey=" + keys[0][1] + "\r\n";
+    const struct {
+        const char* what;
+        std::string xml, ini;
+        HttpReply signature, file;
+        const char* outcome; // "installed", "none" (nothing to update) or "failed"
+        const char* logged;
+    } cases[] = {
+        {"signed", signedXml, withKey, sign(0, signedXml), Body(content), "installed",
+         "signature: verified"},
+        {"one byte changed", changed, withKey, sign(0, signedXml), Body(content), "none",
+         "signature: not PublicKey's signature"},
+        {"another key", signedXml, withKey, sign(1, signedXml), Body(content), "none",
+         "signature: not PublicKey's signature"},
+        {"no signature", signedXml, withKey, Body("not found", 404), Body(content), "none",
+         "signature: HTTP status 404"},
+        {"unsigned release", unsignedXml, withKey, Body("not found", 404), Body(content), "none",
+         "signature: HTTP status 404"},
+        {"bytes not matching the sha256", signedXml, withKey, sign(0, signedXml),
+         Body(std::string(content).replace(0, 3, "THE")), "failed",
+         "download a.dat: content does not match its sha256"},
+        {"no key", signedXml, "", Body("not found", 404), Body(content), "installed",
+         "PublicKey not set"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Prepare("signed", Body(c.xml), c.ini);
+        ASSERT_TRUE(WriteWholeFile(*folder / "a.dat", "installed a"));
+        server.SetPrefix("/down/update/update.xml.sig?", c.signature);
+        server.Set("/down/update/a.dat", c.file);
+        const size_t before = server.Requests().size();
+        ASSERT_TRUE(Launch());
+        const std::string outcome = c.outcome;
+        if (outcome == "failed") {
+            HWND box = WaitWindow("提示", 30000);
+            ASSERT_NE(box, nullptr);
+            SendMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+        EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
+        EXPECT_EQ(Installed("a.dat"), outcome == "installed" ? content : "installed a");
+        EXPECT_FALSE(PathFileExistsA((*folder / "Update\\a.dat.dtm").c_str()));
+        EXPECT_EQ(programs->CountLogLines("msg 1126"), outcome == "none" ? 1 : 0);
+        const std::vector<std::string> requests = server.Requests();
+        const size_t fetched =
+            std::count_if(requests.begin() + before, requests.end(), [](const std::string& r) {
+                return r.rfind("GET /down/update/a.dat ", 0) == 0;
+            });
+        EXPECT_EQ(fetched, outcome == "none" ? 0u : 1u);
+        if (outcome == "installed") {
+            EXPECT_TRUE(programs->WaitClientRestarted(15000));
+        }
+        ExpectLogged(c.logged);
     }
 }
 

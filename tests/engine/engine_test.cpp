@@ -113,6 +113,7 @@ TEST_F(EngineTest, AFailureStopsTheRunAndInstallsNothing) {
         const char* text;
         size_t requests; // the files after a failure are never tried
         const char* md5B = "";
+        const char* sha256B = "";
     } cases[] = {
         {"first file 404", Body("<html>not found</html>", 404), Generated(100), "1 32", kFailedA,
          1},
@@ -126,6 +127,9 @@ TEST_F(EngineTest, AFailureStopsTheRunAndInstallsNothing) {
          failedB, 2},
         {"wrong bytes for the digest", Generated(9000), Generated(20000), "1 3 4* 5 1 3 4* 32",
          failedB, 2, "0123456789ABCDEF0123456789abcdef"},
+        // A signed manifest's SHA-256 (of "abc"), held to after the md5 passed.
+        {"wrong bytes for the sha256", Generated(9000), Generated(20000), "1 3 4* 5 1 3 4* 32",
+         failedB, 2, "", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -136,7 +140,7 @@ TEST_F(EngineTest, AFailureStopsTheRunAndInstallsNothing) {
         server.Set(base + "a.dat", c.a);
         server.Set(base + "b.dat", c.b);
         run.engine.AddFile("a.dat", nullptr);
-        run.engine.AddFile("b.dat", nullptr, c.md5B);
+        ASSERT_TRUE(run.engine.AddFile("b.dat", nullptr, c.md5B, c.sha256B));
         const DWORD start = GetTickCount();
         EXPECT_EQ(run.Worker(), 1u);
         EXPECT_LT(Since(start), 5000u); // a silent server fails after the idle limit
@@ -167,8 +171,11 @@ TEST_F(EngineTest, ResponsesThatAreNotTheFileAreRejected) {
         HttpReply reply;
         bool accepted;
         const char* md5 = nullptr; // a well-formed one is checked in either case
+        const char* sha256 = nullptr;
     } cases[] = {
         {Body("exactly twenty-two ch."), true},
+        {Body("exactly twenty-two ch."), true, "adf36cd257f037b483c5d8e174a8feec",
+         "137f2f13e0d0fb86477742620095dfc745686c5d5376326fd9dc631a36816125"},
         {Body("exactly twenty-two ch."), true, "ADF36CD257F037B483C5D8E174A8FEEC"},
         {Body("exactly twenty-two ch."), true, "force a fetch every time"},        // a placeholder
         {Body("exactly twenty-two ch."), true, "ADF36CD257F037B483C5D8E174A8FEE"}, // 31 digits
@@ -187,7 +194,7 @@ TEST_F(EngineTest, ResponsesThatAreNotTheFileAreRejected) {
         SCOPED_TRACE(base);
         EngineRun run(server.Url(base));
         server.Set(base + "a.dat", c.reply);
-        run.engine.AddFile("a.dat", nullptr, c.md5);
+        ASSERT_TRUE(run.engine.AddFile("a.dat", nullptr, c.md5, c.sha256));
         EXPECT_EQ(run.engine.DownloadAll(), c.accepted ? 0 : 1);
         const std::string expected =
             c.reply.generatedSize ? GeneratedContent(c.reply.generatedSize) : c.reply.body;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 TEST(EngineAddFile, AcceptsNamesThatStayInsideAndFit) {
     CUpdateEngine engine;
     EXPECT_TRUE(engine.AddFile("client.exe", nullptr));
@@ -33,6 +35,12 @@ TEST(EngineAddFile, RefusesNamesThatOverflowOrLeaveTheFolder) {
         EXPECT_FALSE(engine.AddFile(name, nullptr)) << name;
     EXPECT_FALSE(engine.AddFile(nullptr, nullptr));
     EXPECT_FALSE(engine.AddFile("ok.txt", "..\\evil.txt")); // the local name is checked too
+    // A SHA-256 that the download could never be held to is no file to fetch.
+    const std::string sha = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    std::string upper = sha;
+    upper[0] = 'B';
+    for (const std::string& digest : {upper, sha.substr(1), sha + "0", std::string("x") + sha})
+        EXPECT_FALSE(engine.AddFile("ok.txt", nullptr, nullptr, digest.c_str())) << digest;
     EXPECT_EQ(engine.Files().size(), 0u);
 }
 
@@ -40,8 +48,12 @@ TEST(EngineAddFile, KeepsOrderAndDuplicatesAndRemoveAllReleasesStorage) {
     CUpdateEngine engine;
     engine.AddFile("b.dat", nullptr);
     engine.AddFile("a.dat", "local.dat");
-    engine.AddFile("b.dat", nullptr);
+    engine.AddFile("b.dat", nullptr, nullptr,
+                   "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     ASSERT_EQ(engine.Files().size(), 3u);
+    EXPECT_STREQ(engine.Files()[0].szSha256, "");
+    EXPECT_STREQ(engine.Files()[2].szSha256,
+                 "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_STREQ(engine.Files()[0].szRemoteName, "b.dat");
     EXPECT_STREQ(engine.Files()[1].szLocalName, "local.dat");
     EXPECT_STREQ(engine.Files()[2].szRemoteName, "b.dat");

@@ -3,9 +3,11 @@
 #include "engine/update_engine.h"
 #include "tests/support/test_files.h"
 #include "tests/support/replies.h"
+#include "tools/mkmanifest/manifest_signer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +30,37 @@ std::string Manifest(const std::string& entries) {
     return kXml + ("<manifest><filelist>" + entries + "</filelist></manifest>");
 }
 
+const char kAbcSha256[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+const char kNewSha256[] = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+
+std::string SignedEntry(const std::string& name, const std::string& size,
+                        const std::string& sha256) {
+    return "<file filename=\"" + name + "\" filesize=\"" + size +
+           "\" fileversion=\"1.0.0.1\" md5=\"" + kAbcMd5 + "\" sha256=\"" + sha256 + "\"/>";
+}
+
+struct SigningKey {
+    std::string privateBlob, publicText;
+};
+
+// The publisher's key (0) and another one (1), each made once: RSA 3072 takes over a second
+// under Wine.
+const SigningKey& Key(int which) {
+    static SigningKey keys[2];
+    if (keys[which].publicText.empty()) {
+        std::string error;
+        EXPECT_TRUE(MakeSigningKey(keys[which].privateBlob, keys[which].publicText, error))
+            << error;
+    }
+    return keys[which];
+}
+
+std::string Signature(int key, const std::string& bytes) {
+    std::string signature, error;
+    EXPECT_TRUE(SignBytes(Key(key).privateBlob, bytes, signature, error)) << error;
+    return signature;
+}
+
 // The check runs where the program runs it: on a thread in a single-threaded apartment.
 class ManifestCheckTest : public ::testing::Test {
 protected:
@@ -47,21 +80,29 @@ protected:
     // Runs the check from an empty queue against the body served under a URL not asked for
     // before (so no cache answers), and expects exactly one GET of that URL.
     BOOL Check(const std::string& body, int status = 200) {
+        std::string path;
+        Names requests;
+        const BOOL result = CheckSigned(Body(body, status), Body("", 404), "", path, requests);
+        EXPECT_EQ(requests, Names{"GET " + path + " HTTP/1.1"});
+        return result;
+    }
+    // As Check, with the public key and the signature reply served beside the manifest; path
+    // receives the manifest's path and requests the requests made.
+    BOOL CheckSigned(const HttpReply& manifest, const HttpReply& signature,
+                     const std::string& publicKey, std::string& path, Names& requests) {
         m_engine.RemoveAll();
         m_total = 0;
         static int s_counter = 0;
-        const std::string path = "/update/update.xml?" + std::to_string(GetTickCount()) + "-" +
-                                 std::to_string(++s_counter);
-        HttpReply reply;
-        reply.status = status;
-        reply.body = body;
-        m_server.Set(path, reply);
+        const std::string query =
+            "?" + std::to_string(GetTickCount()) + "-" + std::to_string(++s_counter);
+        path = "/update/update.xml" + query;
+        m_server.Set(path, manifest);
+        m_server.Set("/update/update.xml.sig" + query, signature);
         const size_t before = m_server.Requests().size();
-        const BOOL result =
-            CheckManifestInto(m_install.c_str(), m_total, m_engine, m_server.Url(path).c_str());
-        const Names requests = m_server.Requests();
-        EXPECT_EQ(Names(requests.begin() + before, requests.end()),
-                  Names{"GET " + path + " HTTP/1.1"});
+        const BOOL result = CheckManifestInto(m_install.c_str(), m_total, m_engine,
+                                              m_server.Url(path).c_str(), publicKey.c_str());
+        const Names all = m_server.Requests();
+        requests.assign(all.begin() + before, all.end());
         return result;
     }
 
@@ -205,4 +246,54 @@ TEST_F(ManifestCheckTest, ThirdOfFiveLackingFileVersionFailsAndNothingAfterIsQue
     EXPECT_FALSE(Check(Manifest(entries)));
     const std::string queued = Queued(); // the first two may stay
     EXPECT_TRUE(queued == "" || queued == "f1.dat" || queued == "f1.dat f2.dat") << queued;
+}
+
+// With a key, the manifest's exact bytes must carry the key's signature (fetched beside it with
+// the same query) and every entry a well-formed sha256, which the queued file keeps. Without
+// one, signatures and sha256 are ignored as before.
+TEST_F(ManifestCheckTest, ASignedManifestIsVerifiedBeforeItIsRead) {
+    const std::string good =
+        Manifest(SignedEntry("a.dat", "3", kAbcSha256) + SignedEntry("new.dat", "9", kNewSha256));
+    std::string changed = good; // one byte: the size of new.dat, still a well-formed manifest
+    changed[changed.rfind("filesize=\"9\"") + 10] = '8';
+    const std::string noSha256 = Manifest(Entry("new.dat", "9"));
+    std::string upperSha256 = kNewSha256;
+    std::transform(upperSha256.begin(), upperSha256.end(), upperSha256.begin(), ::toupper);
+    const std::string badSha256 = Manifest(SignedEntry("new.dat", "9", upperSha256));
+    std::string reversed = Signature(0, good);
+    std::reverse(reversed.begin(), reversed.end());
+    const std::string key = Key(0).publicText;
+    const struct {
+        const char* what;
+        std::string manifest;
+        HttpReply signature;
+        std::string key;
+        bool queued;  // new.dat queued, with its sha256 when a key is set
+        int requests; // 0: none, 1: the manifest, 2: and its signature
+    } cases[] = {
+        {"signed", good, Body(Signature(0, good)), key, true, 2},
+        {"one byte changed", changed, Body(Signature(0, good)), key, false, 2},
+        {"another key's signature", good, Body(Signature(1, good)), key, false, 2},
+        {"no signature", good, Body("not found", 404), key, false, 2},
+        {"signature one byte short", good, Body(Signature(0, good).substr(1)), key, false, 2},
+        {"signature in CryptoAPI's byte order", good, Body(reversed), key, false, 2},
+        {"signed, an entry without sha256", noSha256, Body(Signature(0, noSha256)), key, false, 2},
+        {"signed, sha256 in capitals", badSha256, Body(Signature(0, badSha256)), key, false, 2},
+        {"a key that cannot be read", good, Body(Signature(0, good)), key.substr(4), false, 0},
+        {"no key: as before", good, Body("not found", 404), "", true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string path;
+        Names requests;
+        EXPECT_EQ(CheckSigned(Body(c.manifest), c.signature, c.key, path, requests), c.queued);
+        Names expected = {"GET " + path + " HTTP/1.1",
+                          "GET " + path.insert(path.find('?'), ".sig") + " HTTP/1.1"};
+        expected.resize(c.requests);
+        EXPECT_EQ(requests, expected);
+        EXPECT_EQ(Queued(), c.queued ? "new.dat" : "");
+        if (c.queued) {
+            EXPECT_STREQ(m_engine.Files()[0].szSha256, c.key.empty() ? "" : kNewSha256);
+        }
+    }
 }
