@@ -200,10 +200,37 @@ void RemoveSetAside(const std::vector<InstallMove>& moves) {
     }
 }
 
+// Second names that an earlier run could not remove: a file held open without delete sharing
+// keeps every name of it until it is closed.
+void RemoveLeftoverSetAside(const char* pszTempDir) {
+    const std::string root = std::string(pszTempDir) + "\\aside";
+    WIN32_FIND_DATAA folder;
+    CFindHandle folders(FindFirstFileA((root + "\\*").c_str(), &folder));
+    if (!folders.IsValid())
+        return;
+    do {
+        if (folder.cFileName[0] == '.')
+            continue;
+        const std::string path = root + "\\" + folder.cFileName;
+        WIN32_FIND_DATAA file;
+        CFindHandle files(FindFirstFileA((path + "\\*").c_str(), &file));
+        if (files.IsValid()) {
+            do {
+                if (file.cFileName[0] != '.')
+                    DeleteFileA((path + "\\" + file.cFileName).c_str());
+            } while (FindNextFileA(files.Get(), &file));
+        }
+        RemoveDirectoryA(path.c_str());
+    } while (FindNextFileA(folders.Get(), &folder));
+    RemoveDirectoryA(root.c_str());
+}
+
 bool CompleteUnfinishedInstallation(const char* pszTempDir) {
     CInstallJournal journal(pszTempDir);
-    if (GetFileAttributesA(journal.Path().c_str()) == INVALID_FILE_ATTRIBUTES)
+    if (GetFileAttributesA(journal.Path().c_str()) == INVALID_FILE_ATTRIBUTES) {
+        RemoveLeftoverSetAside(pszTempDir);
         return false;
+    }
     std::vector<InstallMove> moves;
     bool undo = false;
     if (journal.Read(moves, undo)) {

@@ -43,7 +43,8 @@ bool UndoMoves(const std::vector<InstallMove>& moves);
 // Removes the set-aside names and their folders once the transaction is over.
 void RemoveSetAside(const std::vector<InstallMove>& moves);
 // Start-up: completes a transaction that an earlier run left unfinished (commit when every new
-// file is in place, else undo, removing its temporaries). True when there was one.
+// file is in place, else undo, removing its temporaries). True when there was one. Without
+// one, removes set-aside names that an earlier run could not.
 bool CompleteUnfinishedInstallation(const char* pszTempDir);
 
 // Called before each numbered step of an installation (each rename, then the clean-up) with
