@@ -356,8 +356,9 @@ TEST_F(EngineTest, InstallationIsAllOrNothing) {
         // No journal is left, nor a set-aside name once nothing holds its file: a name kept
         // by a holder goes at the next start.
         EXPECT_FALSE(PathFileExistsA((run.folder / "t\\install.jnl").c_str()));
-        if (!c.held || c.temporary)
+        if (!c.held || c.temporary) {
             EXPECT_FALSE(PathFileExistsA((run.folder / "t\\aside").c_str()));
+        }
         EXPECT_FALSE(CompleteUnfinishedInstallation((run.folder / "t").c_str()));
         EXPECT_FALSE(PathFileExistsA((run.folder / "t\\aside").c_str()));
     }
