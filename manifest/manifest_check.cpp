@@ -237,12 +237,18 @@ BOOL QueueChangedFiles(const char* pszInstallDir, DWORD& dwTotalBytes, CUpdateEn
     const std::vector<LocalDigest> local = DigestLocalFiles(localPaths);
 
     BOOL bAdded = FALSE;
+    // Every start runs the check: the files kept go into one line (cut where it gets long), so
+    // that a large installation does not fill the log with them on each start.
+    CString kept;
+    unsigned keptCount = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
         if (local[i].exists) {
             if (!local[i].read)
                 throw new COleException(E_ACCESSDENIED);
             if (local[i].digest == entries[i].md5) {
-                RunLog().Write("file %s: kept, up to date", entries[i].fileName.GetString());
+                if (kept.GetLength() < CRunLog::kMaxLineBytes)
+                    kept += (keptCount ? ", " : "") + entries[i].fileName;
+                ++keptCount;
                 continue;
             }
         }
@@ -253,6 +259,8 @@ BOOL QueueChangedFiles(const char* pszInstallDir, DWORD& dwTotalBytes, CUpdateEn
             throw new COleException(E_INVALIDARG);
         bAdded = TRUE;
     }
+    if (keptCount)
+        RunLog().Write("files kept, up to date (%u): %s", keptCount, kept.GetString());
     if (!complete)
         throw new CManifestRefused("an entry was refused");
     return bAdded;
