@@ -143,6 +143,11 @@ void CWnd::CenterWindow(CWnd* pAlternateOwner) {
 }
 
 void CWnd::SetWindowText(const char* pszText) {
+    // Setting the text a window already shows would only repaint it: skipped.
+    CString current;
+    GetWindowText(current);
+    if (current == (pszText ? pszText : ""))
+        return;
     ::SetWindowTextA(m_hWnd, pszText);
 }
 

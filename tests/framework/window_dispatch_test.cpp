@@ -88,6 +88,8 @@ TEST(WindowDispatch, ControlsAreBoundRoutedReflectedAndUnbound) {
     char text[16] = {};
     GetWindowTextA(button, text, sizeof(text));
     EXPECT_STREQ(text, "Abc");
+    // The text a window already shows is not set again (that would only repaint it).
+    dialog.m_button.SetWindowText("Abc");
     // An exception in a handler never leaves the window procedure.
     EXPECT_EQ(SendMessageA(button, WM_TEST_THROWS, 0, 0), 0);
 
@@ -103,7 +105,9 @@ TEST(WindowDispatch, ControlsAreBoundRoutedReflectedAndUnbound) {
                  reinterpret_cast<LPARAM>(button));
     EXPECT_EQ(dialog.commands, 1);
 
-    EXPECT_EQ(g_log, (std::vector<std::string>{"presubclass bound=no", "settext", "draw 2"}));
+    dialog.m_button.SetWindowText("Abcd");
+    EXPECT_EQ(g_log,
+              (std::vector<std::string>{"presubclass bound=no", "settext", "draw 2", "settext"}));
 
     // Destroying the window unbinds both objects; the objects live on.
     EXPECT_TRUE(dialog.DestroyWindow());
