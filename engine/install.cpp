@@ -46,11 +46,11 @@ bool CUpdateEngine::PlanMoves(std::vector<InstallMove>& moves, char (&failure)[M
     const char* ownName = PathFindFileNameA(modulePath);
     std::set<std::string, NoCaseLess> planned;
     for (const CUpdateFile& file : m_files) {
-        char source[MAX_PATH] = {};
+        const CString source = TempPathOf(file);
         char destination[MAX_PATH] = {};
         char aside[MAX_PATH] = {};
         const unsigned index = static_cast<unsigned>(moves.size());
-        bool fits = FormatPath(source, "%s\\%s.dtm", m_strTempDir, file.szLocalName);
+        bool fits = !source.IsEmpty();
         if (_stricmp(file.szLocalName, ownName) == 0) {
             char baseName[UPDATE_NAME_SIZE] = {};
             memcpy(baseName, file.szLocalName, sizeof(baseName) - 1);
@@ -68,7 +68,7 @@ bool CUpdateEngine::PlanMoves(std::vector<InstallMove>& moves, char (&failure)[M
         }
         if (planned.insert(destination).second)
             moves.push_back(
-                InstallMove{source, destination, aside,
+                InstallMove{source.GetString(), destination, aside,
                             GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES});
     }
     return true;
@@ -146,8 +146,8 @@ int CUpdateEngine::InstallAll() {
 
 void CUpdateEngine::RemoveTemporaries() const {
     for (const CUpdateFile& file : m_files) {
-        char path[MAX_PATH] = {};
-        if (FormatPath(path, "%s\\%s.dtm", m_strTempDir, file.szLocalName))
+        const CString path = TempPathOf(file);
+        if (!path.IsEmpty())
             DeleteFileA(path);
     }
 }

@@ -9,9 +9,6 @@
 
 namespace {
 
-// Test-only: a shorter idle limit, so that tests need not wait the shipped 30 s.
-const char kIdleLimitVariable[] = "UPDATER_TEST_ONLY_IDLE_LIMIT_MS";
-
 bool IsWellFormedDigest(const char* pszText) {
     if (!pszText || strlen(pszText) != UPDATE_DIGEST_SIZE - 1)
         return false;
@@ -46,7 +43,6 @@ BOOL CUpdateEngine::Init(IUpdateNotify* pNotify, const char* pszBaseUrl, const c
     m_pSession = std::make_unique<CInternetSession>(nullptr, 1, INTERNET_OPEN_TYPE_PRECONFIG,
                                                     nullptr, nullptr, 0);
     CNetworkLimits limits;
-    limits.dwIdleMs = TestShortenedLimit(kIdleLimitVariable, kNetworkIdleLimitMs);
     limits.hCancel = m_cancelEvent.Get();
     m_pSession->SetLimits(limits);
     return TRUE;

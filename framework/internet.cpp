@@ -119,6 +119,10 @@ CString ProgramName() {
 
 } // namespace
 
+DWORD NetworkIdleLimitMs() {
+    return TestShortenedLimit("UPDATER_TEST_ONLY_IDLE_LIMIT_MS", 30000);
+}
+
 DWORD TestShortenedLimit(const char* pszVariable, DWORD dwShippedMs) {
     char text[16] = {};
     const DWORD length = GetEnvironmentVariableA(pszVariable, text, sizeof(text));

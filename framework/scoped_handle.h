@@ -1,4 +1,4 @@
-// Owns one kernel, find or internet handle and closes it when it goes out of scope.
+// Owns one handle (kernel, find, internet, CryptoAPI) and closes it when it goes out of scope.
 #pragma once
 
 #include <windows.h>
@@ -15,7 +15,9 @@ public:
     CScopedHandle(const CScopedHandle&) = delete;
     CScopedHandle& operator=(const CScopedHandle&) = delete;
     Handle Get() const { return m_h; }
-    bool IsValid() const { return m_h != nullptr && m_h != Traits::Invalid(); }
+    Handle* Receive() { return &m_h; } // for a call that opens it; only on an empty owner
+    // Handle() is null for the pointer handles and 0 for the integer ones.
+    bool IsValid() const { return m_h != Handle() && m_h != Traits::Invalid(); }
 
 private:
     Handle m_h;

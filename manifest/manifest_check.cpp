@@ -62,8 +62,7 @@ UINT ReadNumber(IXMLDOMElement* pEntry, const char* pszName) {
 
 // The whole fetch of the manifest, however slowly the server sends it, and the most it may hold.
 const DWORD kCheckLimitMs = 60000;
-// Test-only: shorter limits, so that tests need not wait the shipped ones.
-const char kIdleLimitVariable[] = "UPDATER_TEST_ONLY_IDLE_LIMIT_MS";
+// Test-only: a shorter limit, so that tests need not wait the shipped one.
 const char kCheckLimitVariable[] = "UPDATER_TEST_ONLY_CHECK_LIMIT_MS";
 const size_t kMaxManifestBytes = 16 * 1024 * 1024;
 const DWORD kOpenFlags =
@@ -75,7 +74,6 @@ std::string FetchBytes(const char* pszUrl, const char* pszWhat) {
     RunLog().Write("%s: GET %s", pszWhat, pszUrl);
     CInternetSession session;
     CNetworkLimits limits;
-    limits.dwIdleMs = TestShortenedLimit(kIdleLimitVariable, kNetworkIdleLimitMs);
     limits.dwDeadlineTick = GetTickCount() + TestShortenedLimit(kCheckLimitVariable, kCheckLimitMs);
     limits.bHasDeadline = true;
     session.SetLimits(limits);
