@@ -119,27 +119,20 @@ TEST(WindowDispatch, ControlsAreBoundRoutedReflectedAndUnbound) {
 
 TEST(WindowDispatch, DestroyingTheMainWindowEndsTheMessageLoop) {
     CWinApp app;
-    TestDialog main;
-    TestDialog other;
-    ASSERT_TRUE(main.Create(IDD_UPDATER));
-    ASSERT_TRUE(other.Create(IDD_UPDATER));
+    TestDialog main, other;
+    ASSERT_TRUE(main.Create(IDD_UPDATER) && other.Create(IDD_UPDATER));
     app.m_pMainWnd = &main;
     other.DestroyWindow(); // not the main window: the loop goes on
-    struct Timers {
-        static void CALLBACK Destroy(HWND hwnd, UINT, UINT_PTR id, DWORD) {
-            KillTimer(hwnd, id);
-            DestroyWindow(hwnd);
-        }
-        // Ends a loop that the destruction failed to end, with a code the test rejects.
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+    main.DestroyWindow();
+    struct Timer { // ends a loop that the destruction failed to end, with a code the test rejects
         static void CALLBACK GiveUp(HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(99); }
     };
-    SetTimer(main.m_hWnd, 1, 1, &Timers::Destroy);
-    const UINT_PTR guard = SetTimer(nullptr, 0, 10000, &Timers::GiveUp);
+    const UINT_PTR guard = SetTimer(nullptr, 0, 10000, &Timer::GiveUp);
     EXPECT_EQ(app.Run(), 0);
     KillTimer(nullptr, guard);
     EXPECT_EQ(main.m_hWnd, nullptr);
-    MSG msg;
-    EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
 } // namespace

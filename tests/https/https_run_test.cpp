@@ -1,16 +1,18 @@
 // The real Updater.exe over HTTPS, against the nginx servers that https_update_test.sh starts
-// (it passes their ports and its work folder in the environment).
+// (it passes their ports and its work folder in the environment, and publishes the release
+// with mkmanifest: a.dat changed, b.dat unchanged, c.dat new, and a new updater).
 #include "tests/app/program_run.h"
-#include "tests/support/replies.h"
 
 #include <gtest/gtest.h>
 
 #include <shlwapi.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 using namespace testsupport;
 
@@ -21,73 +23,83 @@ enum Server { Trusted, Untrusted, OtherName, Redirecting, Plain, ServerCount };
 const char* const kServerNames[ServerCount] = {"trusted", "untrusted", "othername", "redirecting",
                                                "plain"};
 
-std::string Env(const char* name) {
-    const char* value = getenv(name);
-    return value ? value : "";
-}
-
 class HttpsRun : public ::testing::Test {
 protected:
     void SetUp() override {
-        work = Env("HTTPS_TEST_WORK");
-        std::istringstream ports(Env("HTTPS_TEST_PORTS"));
+        const char* value = getenv("HTTPS_TEST_WORK");
+        work = value ? value : "";
+        std::istringstream ports(getenv("HTTPS_TEST_PORTS") ? getenv("HTTPS_TEST_PORTS") : "");
         for (int& port : this->ports)
             ports >> port;
         ASSERT_FALSE(work.empty() || this->ports[Plain] == 0)
             << "run through https_update_test.sh, which starts the servers";
-        // Release 2.0: a changed data file and a new updater, every entry fetched.
-        const std::string release = work + "\\www\\down\\update\\";
-        newUpdater = ReadWholeFile("Z:" UPDATER_EXE_UNIX) + "release 2.0";
-        ASSERT_TRUE(WriteWholeFile(release + "a.dat", GeneratedContent(70000)));
-        ASSERT_TRUE(WriteWholeFile(release + "Updater.exe", newUpdater));
-        ASSERT_TRUE(WriteWholeFile(
-            release + "update.xml",
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest><filelist>"
-            "<file filename=\"a.dat\" filesize=\"70000\" fileversion=\"2.0\" md5=\"\"/>"
-            "<file filename=\"Updater.exe\" filesize=\"" +
-                std::to_string(newUpdater.size()) +
-                "\" fileversion=\"2.0\" md5=\"\"/></filelist></manifest>\n"));
     }
 
     std::string Site(Server server) const {
         const char* host = server == Plain ? "http://127.0.0.1:" : "https://localhost:";
         return host + std::to_string(ports[server]) + "/down";
     }
-    // An installation of release 1.0 whose settings name `site`; the client, then the updater.
-    void Launch(const std::string& site) {
+    // An installation of release 1.0 whose settings name `site`; the client, then the updater
+    // (or the client alone, which then starts the updater itself).
+    void Launch(const std::string& site, bool clientStartsUpdater = false) {
         programs.reset();
         folder.reset(new InstallFolder("https"));
         programs.reset(new ProgramRun(*folder));
         ASSERT_TRUE(WriteWholeFile(*folder / "a.dat", "installed a"));
+        ASSERT_TRUE(WriteWholeFile(*folder / "b.dat", Released("b.dat")));
         ASSERT_TRUE(
             WriteWholeFile(*folder / "Updater.INI", "[Download]\r\nsite1=" + site + "\r\n"));
-        ASSERT_TRUE(programs->StartClient() && programs->StartUpdater());
+        ASSERT_TRUE(clientStartsUpdater ? programs->StartClient("")
+                                        : programs->StartClient() && programs->StartUpdater());
     }
     std::string Installed(const char* name) const { return ReadWholeFile(*folder / name); }
+    std::string Released(const char* name) const {
+        return ReadWholeFile(work + "\\www\\down\\update\\" + name);
+    }
     std::string AccessLog(Server server) const {
         return ReadWholeFile(work + "\\access-" + kServerNames[server] + ".log");
     }
+    // The paths the server was asked for, without query strings, sorted.
+    std::vector<std::string> Requested(Server server) const {
+        std::vector<std::string> paths;
+        std::istringstream log(AccessLog(server));
+        for (std::string line; std::getline(log, line);) {
+            const size_t at = line.find("\"GET ") + 5;
+            paths.push_back(line.substr(at, line.find_first_of("? ", at) - at));
+        }
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
 
-    std::string work, newUpdater;
+    std::string work;
     int ports[ServerCount] = {};
     std::unique_ptr<InstallFolder> folder;
     std::unique_ptr<ProgramRun> programs; // ended before its folder is removed
 };
 
-// A site on HTTPS, and a site on HTTP that redirects to HTTPS, update as over plain HTTP.
+// A site on HTTPS, and a site on HTTP that redirects to HTTPS (there the client starts the
+// updater itself), update as over plain HTTP: byte for byte, only the changed files fetched,
+// the new updater beside the running one, the client closed once and restarted once.
 TEST_F(HttpsRun, UpdatesOverHttpsAndAfterARedirectFromHttp) {
+    const std::string updater = ReadWholeFile("Z:" UPDATER_EXE_UNIX);
     for (Server server : {Trusted, Plain}) {
         SCOPED_TRACE(Site(server));
-        Launch(Site(server));
-        EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
+        Launch(Site(server), server == Plain);
+        if (server == Trusted) {
+            EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
+        }
         ASSERT_TRUE(programs->WaitClientRestarted(15000)) << programs->ClientLog();
-        EXPECT_EQ(Installed("a.dat"), GeneratedContent(70000));
-        EXPECT_EQ(Installed("Updater.EX_"), newUpdater);
+        for (const char* name : {"a.dat", "b.dat", "c.dat"})
+            EXPECT_EQ(Installed(name), Released(name)) << name;
+        EXPECT_EQ(Installed("Updater.EX_"), Released("Updater.exe"));
+        EXPECT_EQ(Installed("Updater.exe"), updater);
         EXPECT_EQ(programs->CountLogLines("msg close"), 1);
         const std::string restart = "start \"" + (*folder / "Quillmarket.exe") + "\" -noupdate";
         EXPECT_EQ(programs->CountLogLines(restart), 1) << programs->ClientLog();
     }
-    EXPECT_NE(AccessLog(Plain).find("GET /down/update/update.xml?"), std::string::npos);
+    EXPECT_EQ(Requested(Plain),
+              (std::vector<std::string>{"/down/update/Updater.exe", "/down/update/a.dat",
+                                        "/down/update/c.dat", "/down/update/update.xml"}));
 }
 
 // A certificate from a CA the machine does not trust, or for another name: the manifest check

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole update runs over HTTPS through nginx. Makes a test CA and certificates with openssl,
 # trusts that CA in this build's Wine prefix only (the host's trust store must end as it began),
-# starts five servers on loopback and runs https_run_tests.exe against them:
+# publishes a release with mkmanifest.exe, starts five servers on loopback and runs
+# https_run_tests.exe against them:
 #   trusted     https, certificate for localhost from the trusted CA: serves the release
 #   untrusted   https, certificate for localhost from a CA nobody trusts
 #   othername   https, certificate from the trusted CA for another name
@@ -79,6 +80,15 @@ nginx_pid=$!
 for port in "${ports[@]}"; do
   http_serve_wait_ready "$port" "$nginx_pid" || fail "nginx did not start: $(cat "$work/nginx-error.log")"
 done
+
+# --- the release: a.dat changed, b.dat unchanged, c.dat new, a new updater ---------------------
+release="$work/www/down/update"
+head -c 300001 /dev/urandom >"$release/a.dat"
+head -c 70000 /dev/urandom >"$release/b.dat"
+head -c 100000 /dev/urandom >"$release/c.dat"
+{ cat "$build/bin/Updater.exe"; printf 'release 2.0'; } >"$release/Updater.exe"
+"$wine_run" "$build/bin/mkmanifest.exe" "$(winpath "$release")" 2.0 >"$work/mkmanifest.out" 2>&1 ||
+  fail "mkmanifest: $(cat "$work/mkmanifest.out")"
 
 # --- the runs ----------------------------------------------------------------------------------
 HTTPS_TEST_WORK="$(winpath "$work")" \

@@ -8,44 +8,28 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
-namespace {
-
-bool ReadFileBytes(const char* path, std::string& bytes) {
-    FILE* file = fopen(path, "rb");
-    if (!file)
-        return false;
-    char buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof(buffer), file)) > 0)
-        bytes.append(buffer, count);
-    fclose(file);
-    return !bytes.empty();
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
-    if (argc != 3 || (strcmp(argv[1], "add") != 0 && strcmp(argv[1], "remove") != 0)) {
+    const bool add = argc == 3 && strcmp(argv[1], "add") == 0;
+    if (argc != 3 || (!add && strcmp(argv[1], "remove") != 0)) {
         fprintf(stderr, "usage: trust_store_tool add|remove CERT.der\n");
         return 2;
     }
-    std::string der;
-    if (!ReadFileBytes(argv[2], der)) {
-        fprintf(stderr, "cannot read %s\n", argv[2]);
-        return 1;
-    }
+    std::ifstream in(argv[2], std::ios::binary);
+    const std::string der{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     HCERTSTORE store =
         CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
-    if (!store) {
-        fprintf(stderr, "cannot open the machine root store: %lu\n", GetLastError());
+    if (der.empty() || !store) {
+        fprintf(stderr, "cannot read %s or open the machine root store\n", argv[2]);
         return 1;
     }
     const BYTE* data = reinterpret_cast<const BYTE*>(der.data());
     const DWORD size = static_cast<DWORD>(der.size());
     bool done;
-    if (strcmp(argv[1], "add") == 0) {
+    if (add) {
         done = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, data, size,
                                                 CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != FALSE;
     } else {

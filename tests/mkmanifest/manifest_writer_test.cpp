@@ -37,10 +37,12 @@ protected:
         ASSERT_TRUE(WriteWholeFile(m_release + "\\" + name, content)) << name;
     }
     std::string Manifest() const { return ReadWholeFile(m_release + "\\update.xml"); }
-    bool Exists(const char* name) const {
-        return PathFileExistsA((m_release + "\\" + name).c_str()) != FALSE;
+    bool NoTemporaries() const {
+        return !PathFileExistsA((m_release + "\\update.xml.tmp").c_str()) &&
+               !PathFileExistsA((m_release + "\\update.xml.sig.tmp").c_str());
     }
-    // The updater's check of installDir against the served update.xml; fills m_queued.
+    // The updater's check of an empty installation against the served update.xml; fills
+    // m_queued and m_total.
     BOOL Check(const std::string& installDir) {
         m_server.Set("/update.xml", Body(Manifest()));
         CUpdateEngine engine;
@@ -58,10 +60,9 @@ protected:
         return Run(options + "\"" + m_release + "\\\\\" \"" + version + "\"");
     }
     int Run(const std::string& arguments) {
-        const std::string outPath = m_root / "out.txt";
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                 CREATE_ALWAYS, 0, nullptr);
+        HANDLE out = CreateFileA((m_root / "out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                 &inherit, CREATE_ALWAYS, 0, nullptr);
         std::string line = "\"Z:" MKMANIFEST_EXE_UNIX "\" ";
         std::replace(line.begin(), line.end(), '/', '\\');
         line += arguments;
@@ -79,11 +80,11 @@ protected:
             CloseHandle(info.hProcess);
         }
         CloseHandle(out);
-        m_output = ReadWholeFile(outPath);
+        m_output = ReadWholeFile(m_root / "out.txt");
         return static_cast<int>(code);
     }
 
-    InstallFolder m_root{"mkmanifest"};
+    InstallFolder m_root{"mkmanifest"}, m_empty{"mkmanifest-empty"};
     std::string m_release = m_root / "release";
     std::string m_output;
     TestHttpServer m_server;
@@ -106,13 +107,12 @@ TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
     Put("sub\\update.xml", "only the top folder's manifest is the manifest");
     Put("update.xml", "an older manifest, replaced");
     Put("update.xml.tmp", "left over from an interrupted run");
-    InstallFolder empty{"mkmanifest-empty"};
 
     ASSERT_EQ(RunTool("2.0 \\\"beta\\\" <R&D>"), 0) << m_output;
     EXPECT_NE(m_output.find("7 files, version 2.0 \"beta\" <R&D>"), std::string::npos) << m_output;
-    // Fetching into a subfolder needs that subfolder in the updater's temporary folder.
+    // Fetching into a subfolder needs that subfolder in the updater's temporary folder, and a
+    // non-ASCII name goes on the wire as its ANSI bytes: the publisher is told of both.
     EXPECT_NE(m_output.find("warning: sub\\b.dat is in a subfolder"), std::string::npos);
-    // A non-ASCII name goes on the wire as its ANSI bytes: the publisher is told which.
     EXPECT_NE(m_output.find(std::string("warning: ") + kChinese + " is not plain ASCII"),
               std::string::npos)
         << m_output;
@@ -121,9 +121,9 @@ TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
                               "fileversion=\"2.0 &quot;beta&quot; &lt;R&amp;D&gt;\" md5=\""),
               std::string::npos)
         << Manifest();
-    EXPECT_FALSE(Exists("update.xml.tmp"));
+    EXPECT_TRUE(NoTemporaries());
 
-    ASSERT_TRUE(Check(empty.Path()));
+    ASSERT_TRUE(Check(m_empty.Path()));
     EXPECT_EQ(m_queued, (Names{"a.dat", kLongest, "empty.dat", "R&D's.dat", "sub\\b.dat",
                                "sub\\update.xml", kChinese}));
     EXPECT_EQ(m_total, 3000u + 9u + 0u + 24u + 3u + 46u + 8u);
@@ -131,47 +131,9 @@ TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
     EXPECT_TRUE(m_queued.empty());
 }
 
-// A name the updater would refuse, one the ANSI code page cannot hold, a size beyond 32 bits:
-// the tool fails naming the offender only, and writes neither a manifest nor its temporary;
-// the published manifest stays.
-TEST_F(ManifestWriterTest, RefusalsWriteNothing) {
-    Put("fine.dat", "fine");
-    Put("update.xml", "the published manifest");
-    const struct {
-        const wchar_t* name;
-        unsigned long long size;
-        const char* expected;
-    } cases[] = {
-        {L"abcdefghijklmnopqrstuvwxyz01.dat", 1, "xyz01.dat: the name is 32 characters long"},
-        {L"sub\\abcdefghijklmnopqrstuvwx.dat", 1, "uvwx.dat: the name is 32 characters long"},
-        {L"\x0e01\x0e02.dat", 1, "cannot be written in the system's code page"},
-        {L"huge.dat", 1ull << 32, "huge.dat: 4 GiB or larger"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.expected);
-        const std::wstring path = std::wstring(m_release.begin(), m_release.end()) + L"\\" + c.name;
-        HANDLE file =
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        LARGE_INTEGER end;
-        end.QuadPart = static_cast<LONGLONG>(c.size);
-        SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
-        SetEndOfFile(file); // sparse: nothing is read before the refusal
-        CloseHandle(file);
-
-        EXPECT_NE(RunTool("3.0"), 0);
-        EXPECT_NE(m_output.find(c.expected), std::string::npos) << m_output;
-        EXPECT_EQ(m_output.find("fine.dat"), std::string::npos) << m_output;
-        EXPECT_EQ(Manifest(), "the published manifest");
-        EXPECT_FALSE(Exists("update.xml.tmp"));
-        DeleteFileW(path.c_str());
-    }
-}
-
 // One key made by the tool signs the release: the signature verifies under the printed public
 // key, the manifest carries each file's SHA-256 and otherwise is the plain one, byte for byte,
-// and the updater's check reads it. An existing key is never replaced; a key that is missing,
-// not a private key, or inside the release folder fails the run and writes nothing.
+// and the updater's check reads it. An existing key is never replaced.
 TEST_F(ManifestWriterTest, SignedReleaseVerifiesUnderThePrintedKey) {
     const std::string key = m_root / "publisher.key";
     Put("a.dat", "abc");
@@ -190,9 +152,9 @@ TEST_F(ManifestWriterTest, SignedReleaseVerifiesUnderThePrintedKey) {
     ASSERT_EQ(RunTool("2.0", "--sign \"" + key + "\" "), 0) << m_output;
     EXPECT_NE(m_output.find("update.xml and update.xml.sig: 2 files"), std::string::npos)
         << m_output;
-    const std::string signedXml = Manifest(),
-                      signature = ReadWholeFile(m_release + "\\update.xml.sig");
-    EXPECT_TRUE(VerifyManifestSignature(publicKey, signedXml, signature));
+    const std::string signedXml = Manifest();
+    EXPECT_TRUE(VerifyManifestSignature(publicKey, signedXml,
+                                        ReadWholeFile(m_release + "\\update.xml.sig")));
     EXPECT_NE(signedXml.find("md5=\"900150983cd24fb0d6963f7d28e17f72\" sha256=\"ba7816bf8f01cfea"
                              "414140de5dae2223b00361a396177a9cb410ff61f20015ad\"/>"),
               std::string::npos)
@@ -200,32 +162,59 @@ TEST_F(ManifestWriterTest, SignedReleaseVerifiesUnderThePrintedKey) {
     EXPECT_NE(signedXml.find("sha256=\"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7"
                              "852b855\"/>"),
               std::string::npos);
-    EXPECT_FALSE(Exists("update.xml.tmp") || Exists("update.xml.sig.tmp"));
-    InstallFolder empty{"mkmanifest-empty"};
-    ASSERT_TRUE(Check(empty.Path()));
+    EXPECT_TRUE(NoTemporaries());
+    ASSERT_TRUE(Check(m_empty.Path()));
     EXPECT_EQ(m_queued, (Names{"a.dat", "sub\\empty.dat"}));
 
     ASSERT_EQ(RunTool("2.0"), 0) << m_output;
     EXPECT_EQ(Manifest(),
               std::regex_replace(signedXml, std::regex(" sha256=\"[0-9a-f]{64}\""), ""));
+}
 
-    ASSERT_TRUE(CopyFileA(key.c_str(), (m_release + "\\sub\\publisher.key").c_str(), TRUE));
+// A name the updater would refuse, one the ANSI code page cannot hold, a size beyond 32 bits, a
+// key that is missing, not a private key, or inside the release folder: the tool fails naming
+// the offender only, writes no temporary, and the published manifest and signature stay.
+TEST_F(ManifestWriterTest, RefusalsWriteNothing) {
+    Put("fine.dat", "fine");
+    Put("update.xml", "the published manifest");
+    Put("update.xml.sig", "the published signature");
     ASSERT_TRUE(WriteWholeFile(m_root / "not-a-key.bin", "not a key"));
-    const std::string published = Manifest();
     const struct {
-        std::string keyFile;
+        const wchar_t* name; // made in the release folder for the run, or none
+        unsigned long long size;
+        std::string key; // --sign with this file, or plain
         const char* expected;
-    } refusals[] = {
-        {m_root / "missing.key", "cannot read the key file"},
-        {m_root / "not-a-key.bin", "is not a private key"},
-        {m_release + "\\sub\\publisher.key", "inside the release folder"},
+    } cases[] = {
+        {L"abcdefghijklmnopqrstuvwxyz01.dat", 1, "", "xyz01.dat: the name is 32 characters long"},
+        {L"sub\\abcdefghijklmnopqrstuvwx.dat", 1, "", "uvwx.dat: the name is 32 characters long"},
+        {L"\x0e01\x0e02.dat", 1, "", "cannot be written in the system's code page"},
+        {L"huge.dat", 1ull << 32, "", "huge.dat: 4 GiB or larger"},
+        {nullptr, 0, m_root / "missing.key", "cannot read the key file"},
+        {nullptr, 0, m_root / "not-a-key.bin", "is not a private key"},
+        {L"sub\\publisher.key", 9, m_release + "\\sub\\publisher.key", "inside the release folder"},
     };
-    for (const auto& r : refusals) {
-        EXPECT_NE(RunTool("3.0", "--sign \"" + r.keyFile + "\" "), 0) << r.keyFile;
-        EXPECT_NE(m_output.find(r.expected), std::string::npos) << m_output;
-        EXPECT_EQ(Manifest(), published);
-        EXPECT_EQ(ReadWholeFile(m_release + "\\update.xml.sig"), signature);
-        EXPECT_FALSE(Exists("update.xml.tmp") || Exists("update.xml.sig.tmp"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        const std::wstring path =
+            std::wstring(m_release.begin(), m_release.end()) + L"\\" + (c.name ? c.name : L"");
+        if (c.name) {
+            HANDLE file =
+                CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            ASSERT_NE(file, INVALID_HANDLE_VALUE);
+            LARGE_INTEGER end;
+            end.QuadPart = static_cast<LONGLONG>(c.size);
+            SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+            SetEndOfFile(file); // sparse: nothing is read before the refusal
+            CloseHandle(file);
+        }
+        EXPECT_NE(RunTool("3.0", c.key.empty() ? "" : "--sign \"" + c.key + "\" "), 0);
+        EXPECT_NE(m_output.find(c.expected), std::string::npos) << m_output;
+        EXPECT_EQ(m_output.find("fine.dat"), std::string::npos) << m_output;
+        EXPECT_EQ(Manifest(), "the published manifest");
+        EXPECT_EQ(ReadWholeFile(m_release + "\\update.xml.sig"), "the published signature");
+        EXPECT_TRUE(NoTemporaries());
+        if (c.name)
+            DeleteFileW(path.c_str());
     }
 }
 

@@ -47,14 +47,3 @@ TEST_F(SkinButtonTest, ImagePerStateDisabledOverPressedOverHotAndRepaintOnlyOnEn
     cancel_.SendMessage(BM_SETSTATE, FALSE);
     EXPECT_TRUE(shows(4)) << "disabled while hot";
 }
-
-TEST_F(SkinButtonTest, NothingIsDrawnWithoutABitmap) {
-    CSkinButton bare;
-    bare.SubclassWindow(CreateWindowExA(0, "BUTTON", "Go", WS_CHILD | WS_VISIBLE, 100, 12, 16, 17,
-                                        dlg_, nullptr, nullptr, nullptr));
-    EXPECT_TRUE(
-        Capture(16, 17, [&](HDC dc) {
-            DRAWITEMSTRUCT dis = {ODT_BUTTON, 0, 0, ODA_DRAWENTIRE, 0, bare, dc, {0, 0, 16, 17}, 0};
-            bare.DrawItem(&dis);
-        }).Untouched());
-}

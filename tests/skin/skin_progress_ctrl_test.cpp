@@ -47,7 +47,9 @@ protected:
         track_{trackArt_.px.begin(), trackArt_.px.end()};
 };
 
-TEST_F(SkinProgressTest, FillFollowsThePosition) {
+// The window's bar, then a vertical one; both bordered, as the window's template makes its bars:
+// once moved, the border must take no room.
+TEST_F(SkinProgressTest, FillFollowsThePositionHorizontallyAndVertically) {
     CSkinProgressCtrl& bar = dlg_.m_progressFile;
     const Pixels empty = ExpectFill(bar, 0, 100, 0, {});
     ExpectFill(bar, 0, 100, 50, {2, 1, 245, 14}, &empty);
@@ -55,15 +57,11 @@ TEST_F(SkinProgressTest, FillFollowsThePosition) {
     ExpectFill(bar, -100, 100, 0, {2, 1, 245, 14}, &empty);
     ExpectFill(bar, 0, 1000, 6, {2, 1, 3, 14}, &empty);
     ExpectFill(bar, 7, 7, 7, {}, &empty);
-}
-
-// Bordered, as the window's template makes its bars: once moved, the border must take no room.
-TEST_F(SkinProgressTest, VerticalBarWithBorderAtItsBounds) {
-    CSkinProgressCtrl bar;
-    ASSERT_TRUE(bar.SubclassWindow(CreateWindowExA(
+    CSkinProgressCtrl vertical;
+    ASSERT_TRUE(vertical.SubclassWindow(CreateWindowExA(
         0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | WS_BORDER | PBS_SMOOTH | PBS_VERTICAL, 0, 0,
         20, 20, dlg_, nullptr, nullptr, nullptr)));
-    bar.MoveWindow(20, 5, 15, 40);
-    ExpectFill(bar, 0, 100, 100, {1, 0, 14, 39});
-    ExpectFill(bar, 0, 100, 0, {1, 38, 14, 39});
+    vertical.MoveWindow(20, 5, 15, 40);
+    ExpectFill(vertical, 0, 100, 100, {1, 0, 14, 39});
+    ExpectFill(vertical, 0, 100, 0, {1, 38, 14, 39});
 }

@@ -21,16 +21,14 @@ protected:
     CSkinStatic& label_ = dlg_.m_staticFile;
 };
 
-TEST_F(SkinStaticTest, WhiteTextOverExactlyTheSkinAndNoTraceOfLongerText) {
+// White text over exactly the skin, no trace of a longer text before, and "&" underlines the
+// next character: only an underline is added, as a drawn "&" would move the "b".
+TEST_F(SkinStaticTest, WhiteTextOverTheSkinNoTraceOfLongerTextAndAmpersandUnderlines) {
     const Pixels skin = Resource(IDB_BACKGROUND), alone = Show("12 KB");
     EXPECT_EQ(0, Differences(alone, skin, kStaticAt.x, kStaticAt.y, kWhite));
     EXPECT_GT(Differences(alone, skin, kStaticAt.x, kStaticAt.y), 20);
     Show("1234567 KB of 7654321 KB, 99%");
     EXPECT_TRUE(Show("12 KB") == alone);
-}
-
-TEST_F(SkinStaticTest, AmpersandUnderlinesTheNextCharacter) {
-    // Only an underline is added: a drawn "&" would move the "b" and leave skin where it was.
     const Pixels plain = Show("ab"), prefixed = Show("a&b");
     int added = 0, other = 0;
     for (size_t i = 0; i < plain.px.size(); ++i)

@@ -4,17 +4,18 @@
 
 #include "engine/update_notify.h"
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace testsupport {
 
 struct RecordedEvent {
     int code;
-    DWORD a1;
-    DWORD a2;
+    DWORD a1, a2;
     std::string text;
     bool hasText;
 };
@@ -28,16 +29,16 @@ public:
             const int occurrence = CountLocked(nEvent);
             m_events.push_back(
                 {nEvent, dwArg1, dwArg2, pszText ? pszText : "", pszText != nullptr});
-            for (const Trigger& t : m_triggers)
-                if (t.code == nEvent && t.occurrence == occurrence)
-                    due = t.action;
+            for (const auto& t : m_triggers)
+                if (std::get<0>(t) == nEvent && std::get<1>(t) == occurrence)
+                    due = std::get<2>(t);
         }
         if (due)
             due(); // outside the lock: the action may touch the engine
     }
     void ActAt(int code, int occurrence, std::function<void()> action) {
         std::lock_guard<std::mutex> hold(m_lock);
-        m_triggers.push_back({code, occurrence, std::move(action)});
+        m_triggers.emplace_back(code, occurrence, std::move(action));
     }
     std::vector<RecordedEvent> Events() const {
         std::lock_guard<std::mutex> hold(m_lock);
@@ -62,19 +63,13 @@ public:
 
 private:
     int CountLocked(int code) const {
-        int n = 0;
-        for (const RecordedEvent& e : m_events)
-            n += e.code == code ? 1 : 0;
-        return n;
+        return static_cast<int>(
+            std::count_if(m_events.begin(), m_events.end(),
+                          [&](const RecordedEvent& e) { return e.code == code; }));
     }
-    struct Trigger {
-        int code;
-        int occurrence;
-        std::function<void()> action;
-    };
     mutable std::mutex m_lock;
     std::vector<RecordedEvent> m_events;
-    std::vector<Trigger> m_triggers;
+    std::vector<std::tuple<int, int, std::function<void()>>> m_triggers; // code, occurrence, action
 };
 
 } // namespace testsupport

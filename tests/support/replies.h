@@ -9,15 +9,13 @@ namespace testsupport {
 
 inline HttpReply Body(const std::string& body, int status = 200) {
     HttpReply reply;
-    reply.body = body;
-    reply.status = status;
+    reply.body = body, reply.status = status;
     return reply;
 }
 
 inline HttpReply Generated(unsigned long long size, long long stallAfter = -1) {
     HttpReply reply;
-    reply.generatedSize = size;
-    reply.stallAfter = stallAfter;
+    reply.generatedSize = size, reply.stallAfter = stallAfter;
     return reply;
 }
 
@@ -37,8 +35,7 @@ inline HttpReply Silent() {
 
 inline HttpReply Trickle(const std::string& body, unsigned bytes, unsigned everyMs) {
     HttpReply reply = Body(body);
-    reply.trickleBytes = bytes;
-    reply.trickleMs = everyMs;
+    reply.trickleBytes = bytes, reply.trickleMs = everyMs;
     return reply;
 }
 

@@ -36,9 +36,8 @@ struct TestHttpServer::Impl {
     mutable std::mutex mu; // guards the rules, the log and the stall count
     std::condition_variable cv;
     std::map<std::string, HttpReply> exact, prefixes;
-    HttpReply fallback{404, "404 Not Found\n", true, -1, {{"Content-Type", "text/plain"}}};
+    HttpReply fallback{404, "404 Not Found\n"};
     std::vector<std::string> lines;
-    std::vector<std::vector<std::string>> headers;
     int stalled = 0;
     unsigned releases = 0;
     UniqueHandle stopEvent = NewEvent();  // set while stopping
@@ -58,15 +57,10 @@ struct TestHttpServer::Impl {
                 closesocket(s);
                 return;
             }
-            try {
-                connections.emplace_back([this, s] {
-                    Serve(s);
-                    closesocket(s);
-                });
-            } catch (...) {
+            connections.emplace_back([this, s] {
+                Serve(s);
                 closesocket(s);
-                return;
-            }
+            });
         }
     }
 
@@ -99,28 +93,22 @@ struct TestHttpServer::Impl {
 
     void Serve(SOCKET s) noexcept try {
         std::string head;
-        std::size_t end;
-        while ((end = head.find("\r\n\r\n")) == std::string::npos) {
+        while (head.find("\r\n\r\n") == std::string::npos) {
             char piece[4096];
             const int n = head.size() < kMaxHead ? Io(s, false, piece, sizeof piece) : 0;
             if (n <= 0)
                 return; // closed, failed, stopped or too large: close without a reply
             head.append(piece, static_cast<std::size_t>(n));
         }
-        std::vector<std::string> split; // the request line, then the header lines
-        for (std::size_t at = 0, next; at <= end; at = next + 2) {
-            next = (std::min)(head.find("\r\n", at), end);
-            split.push_back(head.substr(at, next - at));
-        }
-        const std::size_t first = split[0].find(' '), last = split[0].rfind(' ');
+        const std::string request = head.substr(0, head.find("\r\n"));
+        const std::size_t first = request.find(' '), last = request.rfind(' ');
         HttpReply reply;
         {
             std::lock_guard<std::mutex> lock(mu);
-            lines.push_back(split[0]);
-            headers.emplace_back(split.begin() + 1, split.end());
+            lines.push_back(request);
             if (first == std::string::npos || first == last)
                 return; // not a request line
-            reply = Lookup(split[0].substr(first + 1, last - first - 1));
+            reply = Lookup(request.substr(first + 1, last - first - 1));
         }
         if (!reply.answer) {
             Stall(); // a host that accepted the connection and then went silent
@@ -133,8 +121,6 @@ struct TestHttpServer::Impl {
             text += "Content-Length: " +
                     std::to_string(reply.announcedLength < 0 ? size : reply.announcedLength) +
                     "\r\n";
-        for (const auto& h : reply.headers)
-            text += h.first + ": " + h.second + "\r\n";
         const unsigned long long stallAt =
             reply.stallAfter < 0 ? size : (std::min)(0ull + reply.stallAfter, size);
         if (SendAll(s, text + "Connection: close\r\n\r\n") && SendBody(s, reply, 0, stallAt) &&
@@ -180,12 +166,6 @@ struct TestHttpServer::Impl {
         cv.wait(lock, [&] { return Stopping() || releases != seen; });
         return releases != seen;
     }
-
-    void Close() {
-        closesocket(listener);
-        listener = INVALID_SOCKET;
-        WSACleanup();
-    }
 };
 
 TestHttpServer::TestHttpServer() : impl_(std::make_unique<Impl>()) {}
@@ -205,15 +185,14 @@ bool TestHttpServer::Start() {
     m.addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int length = sizeof m.addr;
     sockaddr* addr = reinterpret_cast<sockaddr*>(&m.addr);
-    try {
-        if (m.listener != INVALID_SOCKET && bind(m.listener, addr, length) == 0 &&
-            listen(m.listener, SOMAXCONN) == 0 && getsockname(m.listener, addr, &length) == 0) {
-            m.acceptor = std::thread([&m] { m.Accept(); });
-            return true;
-        }
-    } catch (...) {
+    if (m.listener != INVALID_SOCKET && bind(m.listener, addr, length) == 0 &&
+        listen(m.listener, SOMAXCONN) == 0 && getsockname(m.listener, addr, &length) == 0) {
+        m.acceptor = std::thread([&m] { m.Accept(); });
+        return true;
     }
-    m.Close();
+    closesocket(m.listener);
+    m.listener = INVALID_SOCKET;
+    WSACleanup();
     return false;
 }
 
@@ -234,10 +213,11 @@ void TestHttpServer::Stop() {
     for (std::thread& t : m.connections)
         t.join();
     m.connections.clear();
-    std::lock_guard<std::mutex> lock(m.mu);
     m.stalled = 0;
     ResetEvent(m.stopEvent.get());
-    m.Close();
+    closesocket(m.listener);
+    m.listener = INVALID_SOCKET;
+    WSACleanup();
 }
 
 unsigned short TestHttpServer::Port() const {
@@ -268,17 +248,10 @@ std::vector<std::string> TestHttpServer::Requests() const {
     return impl_->lines;
 }
 
-std::vector<std::string> TestHttpServer::RequestHeaders(std::size_t i) const {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    return i < impl_->headers.size() ? impl_->headers[i] : std::vector<std::string>();
-}
-
 bool TestHttpServer::WaitStalled(unsigned long timeoutMs) {
     std::unique_lock<std::mutex> lock(impl_->mu);
-    const auto stalled = [&] { return impl_->stalled > 0; };
-    if (timeoutMs == INFINITE)
-        impl_->cv.wait(lock, stalled);
-    return impl_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), stalled);
+    return impl_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return impl_->stalled > 0; });
 }
 
 void TestHttpServer::Release() {

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -17,13 +16,10 @@ struct HttpReply {
     // false: no Content-Length; the body ends when the connection closes.
     bool sendContentLength = true;
     long long announcedLength = -1; // >= 0: announced instead of the size (a body cut short)
-    std::vector<std::pair<std::string, std::string>> headers; // extra header lines
-    long long stallAfter = -1; // >= 0: send this many body bytes, then stall until Release()
+    long long stallAfter = -1;      // >= 0: send this many body bytes, then stall until Release()
     unsigned long long generatedSize = 0; // > 0: the body is GeneratedByte(0 .. size - 1)
     bool answer = true; // false: read the request, send nothing, stall until Release()
-    // > 0: the body goes out this many bytes at a time, trickleMs apart
-    unsigned trickleBytes = 0;
-    unsigned trickleMs = 0;
+    unsigned trickleBytes = 0, trickleMs = 0; // > 0: trickleBytes at a time, trickleMs apart
 };
 
 // The byte at `index` of a generated body: no short period, so a client that skips or
@@ -47,11 +43,10 @@ public:
     void SetPrefix(const std::string& prefix, HttpReply reply);
     void SetDefault(HttpReply reply);
 
-    // Request lines in arrival order ("GET /update/a.dat HTTP/1.1"), and request i's headers.
+    // Request lines in arrival order ("GET /update/a.dat HTTP/1.1").
     std::vector<std::string> Requests() const;
-    std::vector<std::string> RequestHeaders(std::size_t i) const;
 
-    // Waits until some reply is stalled and not yet released (0xFFFFFFFF: without limit).
+    // Waits until some reply is stalled and not yet released.
     bool WaitStalled(unsigned long timeoutMs);
     // Lets the replies stalled now continue; one reaching its stall point later stalls again.
     void Release();
