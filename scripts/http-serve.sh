@@ -1,4 +1,4 @@
-# Sourced by the demo and the nginx test: serves a folder on a free loopback port with nginx,
+# Sourced by the demo and the HTTPS test: serves a folder on a free loopback port with nginx,
 # or with Python's built-in server when nginx is missing, until http_serve_stop.
 # Usage: http_serve_start WWW_ROOT WORK_DIR [LIMIT_RATE]  (LIMIT_RATE as nginx writes it: 1m)
 # Sets HTTP_SERVE_PORT, HTTP_SERVE_KIND (nginx|python), HTTP_SERVE_PID and HTTP_SERVE_URL.
