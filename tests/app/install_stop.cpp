@@ -9,16 +9,14 @@ namespace {
 
 int g_stopAtStep = 0;
 
-void StopAt(int nStep) {
-    if (nStep == g_stopAtStep)
-        TerminateProcess(GetCurrentProcess(), 99);
-}
-
 const bool g_installed = [] {
     char value[16] = {};
     if (GetEnvironmentVariableA("UPDATER_TEST_STOP_AT_STEP", value, sizeof(value)) > 0) {
         g_stopAtStep = atoi(value);
-        SetInstallStepHook(&StopAt);
+        SetInstallStepHook([](int nStep) {
+            if (nStep == g_stopAtStep)
+                TerminateProcess(GetCurrentProcess(), 99);
+        });
     }
     return true;
 }();

@@ -5,6 +5,11 @@
 
 namespace testsupport {
 
+std::string WinePath(std::string unixPath) {
+    std::replace(unixPath.begin(), unixPath.end(), '/', '\\');
+    return "Z:" + unixPath;
+}
+
 static bool StartProcess(std::string line, const std::string& folder, PROCESS_INFORMATION& info) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
@@ -12,68 +17,57 @@ static bool StartProcess(std::string line, const std::string& folder, PROCESS_IN
                           &startup, &info) != FALSE;
 }
 
-ProgramRun::ProgramRun(const InstallFolder& folder)
-    : m_folder(folder), m_logPath(folder / "client.log") {
+// Waits up to `graceMs` for the process to end, ends it if not, and closes its handles.
+static void End(PROCESS_INFORMATION& info, DWORD graceMs) {
+    if (info.hProcess) {
+        if (WaitForSingleObject(info.hProcess, graceMs) != WAIT_OBJECT_0)
+            TerminateProcess(info.hProcess, 1);
+        WaitForSingleObject(info.hProcess, 5000);
+        CloseHandle(info.hProcess);
+    }
+    CloseHandle(info.hThread);
+    info = {};
+}
+
+ProgramRun::ProgramRun(const InstallFolder& folder) : m_folder(folder) {
     const std::string readyName = "QuillmarketTestReady-" + std::to_string(GetCurrentProcessId());
     m_ready = CreateEventA(nullptr, FALSE, FALSE, readyName.c_str());
-    SetEnvironmentVariableA("QUILLMARKET_LOG", m_logPath.c_str());
+    SetEnvironmentVariableA("QUILLMARKET_LOG", (folder / "client.log").c_str());
     SetEnvironmentVariableA("QUILLMARKET_READY_EVENT", readyName.c_str());
-    // The build's Unix paths, as Wine sees them.
-    std::string updater = "Z:" UPDATER_EXE_UNIX, client = "Z:" CLIENT_EXE_UNIX;
-    std::replace(updater.begin(), updater.end(), '/', '\\');
-    std::replace(client.begin(), client.end(), '/', '\\');
-    CopyFileA(updater.c_str(), (folder / "Updater.exe").c_str(), FALSE);
-    CopyFileA(client.c_str(), (folder / "Quillmarket.exe").c_str(), FALSE);
+    CopyFileA(WinePath(UPDATER_EXE_UNIX).c_str(), (folder / "Updater.exe").c_str(), FALSE);
+    CopyFileA(WinePath(CLIENT_EXE_UNIX).c_str(), (folder / "Quillmarket.exe").c_str(), FALSE);
 }
 
 ProgramRun::~ProgramRun() {
-    if (m_updater.hProcess) {
-        if (WaitForSingleObject(m_updater.hProcess, 0) != WAIT_OBJECT_0)
-            TerminateProcess(m_updater.hProcess, 1);
-        WaitForSingleObject(m_updater.hProcess, 5000);
-        CloseHandle(m_updater.hProcess);
-        CloseHandle(m_updater.hThread);
-    }
-    // Closes the client windows one by one, waiting for each process.
-    for (int i = 0; i < 8; ++i) {
-        HWND client = FindWindowA("Quillmarket", nullptr);
+    End(m_updater, 0);
+    for (int i = 0; i < 8; ++i) { // each client window closed, its process waited for
+        const HWND client = FindWindowA("Quillmarket", nullptr);
         if (!client)
             break;
         DWORD pid = 0;
-        GetWindowThreadProcessId(client, &pid);
-        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
         DWORD_PTR ignored = 0;
+        GetWindowThreadProcessId(client, &pid);
+        PROCESS_INFORMATION process = {};
+        process.hProcess = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
         SendMessageTimeoutA(client, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
-        if (process) {
-            if (WaitForSingleObject(process, 5000) != WAIT_OBJECT_0)
-                TerminateProcess(process, 1);
-            CloseHandle(process);
-        }
+        End(process, 5000);
     }
-    if (m_ready)
-        CloseHandle(m_ready);
+    CloseHandle(m_ready);
     SetEnvironmentVariableA("QUILLMARKET_LOG", nullptr);
     SetEnvironmentVariableA("QUILLMARKET_READY_EVENT", nullptr);
 }
 
 bool ProgramRun::StartClient(const std::string& switches) {
     PROCESS_INFORMATION info = {};
-    if (!StartProcess("\"" + (m_folder / "Quillmarket.exe") + "\" " + switches, m_folder.Path(),
-                      info))
-        return false;
+    const bool started = StartProcess("\"" + (m_folder / "Quillmarket.exe") + "\" " + switches,
+                                      m_folder.Path(), info);
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
-    return WaitClientRestarted(15000);
+    return started && WaitClientRestarted(15000);
 }
 
 bool ProgramRun::StartUpdater(const std::string& exeName) {
-    if (m_updater.hProcess) { // an updater started before has ended or is ended now
-        if (WaitForSingleObject(m_updater.hProcess, 0) != WAIT_OBJECT_0)
-            TerminateProcess(m_updater.hProcess, 1);
-        CloseHandle(m_updater.hProcess);
-        CloseHandle(m_updater.hThread);
-        m_updater = {};
-    }
+    End(m_updater, 0); // an updater started before
     const std::string exe = m_folder / exeName;
     if (exeName != "Updater.exe")
         CopyFileA((m_folder / "Updater.exe").c_str(), exe.c_str(), FALSE);

@@ -10,6 +10,8 @@
 
 namespace testsupport {
 
+std::string WinePath(std::string unixPath); // a path of the build, as Wine sees it
+
 class ProgramRun {
 public:
     explicit ProgramRun(const InstallFolder& folder);
@@ -23,12 +25,11 @@ public:
     int WaitUpdater(DWORD timeoutMs); // its exit code, or -1 on a time-out
     // The updater's visible dialog with this caption ("" for the update window), or null.
     HWND FindUpdaterWindow(const char* caption) const;
-    std::string ClientLog() const { return ReadWholeFile(m_logPath); }
+    std::string ClientLog() const { return ReadWholeFile(m_folder / "client.log"); }
     int CountLogLines(const std::string& prefix) const;
 
 private:
     const InstallFolder& m_folder;
-    std::string m_logPath;
     HANDLE m_ready = nullptr;
     PROCESS_INFORMATION m_updater = {};
 };
