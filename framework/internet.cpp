@@ -28,6 +28,7 @@ struct CAsyncRequest {
     DWORD error = 0;
     DWORD available = 0; // WinInet may write these after a wait was given up
     DWORD count = 0;
+    bool abandoned = false; // a wait for it was given up; the owner's thread only
     BYTE buffer[kReadPiece];
 
     ~CAsyncRequest() {
@@ -100,10 +101,15 @@ void WaitPending(CAsyncRequest& request, const CNetworkLimits& limits) {
         woke = WaitForSingleObject(request.hDone, (std::min)(wait, kCancelGraceMs)) == WAIT_OBJECT_0
                    ? WAIT_OBJECT_0
                    : WAIT_OBJECT_0 + 1;
-    if (woke == WAIT_OBJECT_0 + 1)
-        throw new CInternetException(ERROR_INTERNET_OPERATION_CANCELLED);
-    if (woke != WAIT_OBJECT_0)
-        throw new CInternetException(ERROR_INTERNET_TIMEOUT);
+    if (woke != WAIT_OBJECT_0) {
+        // The operation is still pending and may complete later: nothing may follow it.
+        request.abandoned = true;
+        throw new CInternetException(woke == WAIT_OBJECT_0 + 1 ? ERROR_INTERNET_OPERATION_CANCELLED
+                                                               : ERROR_INTERNET_TIMEOUT);
+    }
+    // Only a pending operation signals, and each signal is consumed here: no operation needs a
+    // reset before it (under Wine every reset is a round trip to the server).
+    ResetEvent(request.hDone);
     if (!request.result)
         throw new CInternetException(request.error ? request.error : ERROR_INTERNET_INTERNAL_ERROR);
 }
@@ -185,8 +191,9 @@ UINT CHttpFile::ReadAvailable(BYTE* pBuf, UINT nCount) {
     if (!m_pRequest)
         throw new CInternetException(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
     CAsyncRequest& request = *m_pRequest;
+    if (request.abandoned)
+        throw new CInternetException(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
     for (;;) {
-        ResetEvent(request.hDone);
         request.available = 0;
         if (Started(InternetQueryDataAvailable(request.handle, &request.available, 0, 0)))
             break;
@@ -197,7 +204,6 @@ UINT CHttpFile::ReadAvailable(BYTE* pBuf, UINT nCount) {
         return 0;
     const DWORD wanted = (std::min)((std::min)(available, static_cast<DWORD>(nCount)),
                                     static_cast<DWORD>(kReadPiece));
-    ResetEvent(request.hDone);
     request.count = 0;
     if (!Started(InternetReadFile(request.handle, request.buffer, wanted, &request.count)))
         WaitPending(request, m_limits);
