@@ -12,7 +12,10 @@
 
 namespace {
 
-const UINT kBlockSize = 8192;
+// Each network read asks for at most this much, and progress is reported per read; writes
+// gather several reads.
+const UINT kReadSize = 8192;
+const UINT kBlockSize = 65536;
 const UINT kMessageSize = 512;
 // Always from the server, never the cache; an http:// site that moved to https:// is followed,
 // as browsers do (certificate checks stay the platform's).
@@ -106,21 +109,30 @@ CUpdateEngine::FileOutcome CUpdateEngine::DownloadFile(const CUpdateFile& file, 
     if (hasLength && !ParseLength(lengthText, announced))
         throw new CRejectedResponse(file.szRemoteName);
 
-    const UINT first = handles.http->Read(pBlock, nBlockSize);
+    const UINT first = handles.http->Read(pBlock, kReadSize);
     if (!LooksLikeFile(pBlock, first))
         throw new CRejectedResponse(file.szRemoteName);
 
     SendState(UPD_EVT_FILE_SIZE, 0, announced, file.szRemoteName);
 
     OpenTempFile(tempFile, file);
+    // Digested as it arrives, which spares a second pass over the file.
+    CFileDigest md5;
+    CFileDigest* const pMd5 = file.szMd5[0] ? &md5 : nullptr;
     DWORD fileBytes = 0;
-    StoreBlock(tempFile, pBlock, first, fileBytes, file.szRemoteName);
+    TakeBlock(pMd5, pBlock, first, fileBytes, file.szRemoteName);
+    // Reads report progress one by one; the block goes to the disk in fewer, larger writes.
+    UINT held = first;
 
     // With a length, read up to it; without one, read until the data ends. The length is
     // tested before the cancel flag.
     bool ended = false;
     while ((hasLength ? fileBytes < announced : !ended) && !m_bCancel) {
-        const UINT count = handles.http->Read(pBlock, nBlockSize);
+        if (nBlockSize - held < kReadSize) {
+            tempFile.Write(pBlock, held);
+            held = 0;
+        }
+        const UINT count = handles.http->Read(pBlock + held, kReadSize);
         if (count == 0) {
             if (hasLength)
                 throw new CRejectedResponse(
@@ -128,14 +140,16 @@ CUpdateEngine::FileOutcome CUpdateEngine::DownloadFile(const CUpdateFile& file, 
             ended = true;
             break;
         }
-        StoreBlock(tempFile, pBlock, count, fileBytes, file.szRemoteName);
+        TakeBlock(pMd5, pBlock + held, count, fileBytes, file.szRemoteName);
+        held += count;
     }
+    tempFile.Write(pBlock, held);
 
     handles.Close();
     if (m_bCancel)
         return FileCancelled;
     // Wrong bytes (a stale mirror, a portal's page) must never be installed.
-    if (file.szMd5[0] && CFileDigest::DigestFile(TempPathOf(file)) != file.szMd5) {
+    if (file.szMd5[0] && md5.Final() != file.szMd5) {
         RunLog().Write("download %s: content does not match its md5", file.szRemoteName);
         throw new CRejectedResponse(file.szRemoteName);
     }
@@ -164,9 +178,10 @@ void CUpdateEngine::OpenTempFile(CFile& tempFile, const CUpdateFile& file) {
         throw new CFileException(openError);
 }
 
-void CUpdateEngine::StoreBlock(CFile& tempFile, const BYTE* pBlock, UINT nCount, DWORD& dwFileBytes,
-                               const char* pszName) {
-    tempFile.Write(pBlock, nCount);
+void CUpdateEngine::TakeBlock(CFileDigest* pMd5, const BYTE* pBlock, UINT nCount,
+                              DWORD& dwFileBytes, const char* pszName) {
+    if (pMd5)
+        pMd5->Update(pBlock, nCount);
     m_dwReceived += nCount;
     dwFileBytes += nCount;
     SendState(UPD_EVT_PROGRESS, dwFileBytes, m_dwReceived, pszName);

@@ -2,6 +2,7 @@
 // step to one IUpdateNotify. It has no thread of its own: CUpdateRun runs it on a worker.
 #pragma once
 
+#include "digest/file_digest.h"
 #include "engine/install_journal.h"
 #include "engine/update_file.h"
 #include "engine/update_notify.h"
@@ -64,9 +65,9 @@ private:
     // Sets aside, then moves in; false at the first step that failed after its retries.
     bool MoveAll(const std::vector<InstallMove>& moves, char (&failure)[MAX_PATH]) const;
     void OpenTempFile(CFile& tempFile, const CUpdateFile& file);
-    // Writes a block and reports the file's and the run's bytes.
-    void StoreBlock(CFile& tempFile, const BYTE* pBlock, UINT nCount, DWORD& dwFileBytes,
-                    const char* pszName);
+    // Adds a block to the file's MD5 (unless null) and reports the file's and the run's bytes.
+    void TakeBlock(CFileDigest* pMd5, const BYTE* pBlock, UINT nCount, DWORD& dwFileBytes,
+                   const char* pszName);
     // Records the code as the engine's state, then reports it.
     void SendState(int nEvent, DWORD dwArg1, DWORD dwArg2, const char* pszText);
     void Notify(int nEvent, DWORD dwArg1, DWORD dwArg2, const char* pszText);
