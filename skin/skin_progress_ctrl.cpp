@@ -2,6 +2,9 @@
 
 #include "res/resource.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 // The artwork's geometry: the fill image, and the track's one-pixel ends around a stretched
 // middle.
@@ -26,11 +29,38 @@ private:
     HDC m_hDC;
     int m_nOld;
 };
+// Whether every column of the bitmap is the same as its first.
+bool ColumnsAlike(HBITMAP hBitmap) {
+    BITMAP info = {};
+    if (!hBitmap || !GetObject(hBitmap, sizeof(info), &info) || info.bmWidth <= 0 ||
+        info.bmHeight <= 0)
+        return false;
+    BITMAPINFO format = {};
+    format.bmiHeader.biSize = sizeof(format.bmiHeader);
+    format.bmiHeader.biWidth = info.bmWidth;
+    format.bmiHeader.biHeight = -info.bmHeight; // top-down
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<DWORD> pixels(static_cast<size_t>(info.bmWidth) * info.bmHeight);
+    const HDC screen = GetDC(nullptr);
+    const int rows =
+        GetDIBits(screen, hBitmap, 0, info.bmHeight, pixels.data(), &format, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    if (rows != info.bmHeight)
+        return false;
+    for (int y = 0; y < info.bmHeight; ++y)
+        for (int x = 1; x < info.bmWidth; ++x)
+            if (pixels[y * info.bmWidth + x] != pixels[y * info.bmWidth])
+                return false;
+    return true;
+}
 } // namespace
 
 CSkinProgressCtrl::CSkinProgressCtrl() {
     m_bmpFill.LoadBitmap(IDB_PROGRESS_FILL);
     m_bmpTrack.LoadBitmap(IDB_PROGRESS_TRACK);
+    m_bFillColumnsAlike = ColumnsAlike(m_bmpFill);
 }
 
 bool CSkinProgressCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& lResult) {
@@ -93,16 +123,12 @@ void CSkinProgressCtrl::OnPaint() {
     const int position = GetPos();
     const bool vertical = (GetStyle() & PBS_VERTICAL) != 0;
 
-    CDC memDC;
-    memDC.CreateCompatibleDC(dc);
-    CSelectGuard select(memDC, m_bmpFill.GetSafeHandle());
     RECT client;
     GetClientRect(&client);
     const int left = client.left + 1;
     const int top = client.top + 1;
     const int right = client.right - 1;
     const int bottom = client.bottom - 1;
-    CStretchModeGuard mode(dc, HALFTONE);
 
     // MulDiv rounds to nearest and gives -1 for equal bounds, which leaves no fill. The far
     // edge is measured from the client area's edge, not from the inset one, so a full bar
@@ -115,7 +141,41 @@ void CSkinProgressCtrl::OnPaint() {
         const int x = MulDiv(right - left, position - lower, upper - lower);
         fill = {left + 1, top, x, bottom};
     }
-    if (fill.right > fill.left && fill.bottom > fill.top)
-        StretchBlt(dc, fill.left, fill.top, fill.right - fill.left, fill.bottom - fill.top, memDC,
-                   0, 0, kFillWidth, kFillHeight, SRCCOPY);
+    if (fill.right <= fill.left || fill.bottom <= fill.top)
+        return;
+    // A fill that grows by a few pixels a frame is then not stretched anew each time.
+    if (!vertical && m_bFillColumnsAlike) {
+        PaintFillFromStretched(dc, fill, right - left, bottom - top);
+        return;
+    }
+    CDC memDC;
+    memDC.CreateCompatibleDC(dc);
+    CSelectGuard select(memDC, m_bmpFill.GetSafeHandle());
+    CStretchModeGuard mode(dc, HALFTONE);
+    StretchBlt(dc, fill.left, fill.top, fill.right - fill.left, fill.bottom - fill.top, memDC, 0, 0,
+               kFillWidth, kFillHeight, SRCCOPY);
+}
+
+void CSkinProgressCtrl::PaintFillFromStretched(HDC hdc, const RECT& fill, int barWidth,
+                                               int barHeight) {
+    CDC stretchedDC;
+    stretchedDC.CreateCompatibleDC(hdc);
+    if (m_sizeFillStretched.cx != barWidth || m_sizeFillStretched.cy != barHeight) {
+        m_bmpFillStretched.DeleteObject();
+        m_sizeFillStretched = {0, 0};
+        if (!m_bmpFillStretched.CreateCompatibleBitmap(hdc, barWidth, barHeight))
+            return;
+        CDC artDC;
+        artDC.CreateCompatibleDC(hdc);
+        CSelectGuard selectArt(artDC, m_bmpFill.GetSafeHandle());
+        CSelectGuard selectStretched(stretchedDC, m_bmpFillStretched.GetSafeHandle());
+        CStretchModeGuard mode(stretchedDC, HALFTONE);
+        StretchBlt(stretchedDC, 0, 0, barWidth, barHeight, artDC, 0, 0, kFillWidth, kFillHeight,
+                   SRCCOPY);
+        m_sizeFillStretched = {barWidth, barHeight};
+    }
+    CSelectGuard select(stretchedDC, m_bmpFillStretched.GetSafeHandle());
+    const int width = (std::min)(static_cast<int>(fill.right - fill.left), barWidth);
+    const int height = (std::min)(static_cast<int>(fill.bottom - fill.top), barHeight);
+    BitBlt(hdc, fill.left, fill.top, width, height, stretchedDC, 0, 0, SRCCOPY);
 }

@@ -20,4 +20,12 @@ private:
     void OnNcPaint();
     BOOL OnEraseBkgnd(HDC hdc);
     void OnPaint();
+    // Copies the left part of the fill stretched once over the whole bar. Only for artwork whose
+    // columns are all alike: then that part is, pixel for pixel, the artwork stretched onto the
+    // narrower rectangle, and a paint is a copy instead of a new stretch.
+    void PaintFillFromStretched(HDC hdc, const RECT& fill, int barWidth, int barHeight);
+
+    bool m_bFillColumnsAlike = false;
+    CBitmap m_bmpFillStretched;
+    SIZE m_sizeFillStretched = {0, 0};
 };

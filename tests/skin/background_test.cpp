@@ -86,7 +86,7 @@ TEST_F(BackgroundTest, PaintsLeakNoGdiObjects) {
     DeleteObject(probe);
     int before = 0;
     for (int i = 0; i <= 300; ++i) {
-        dlg_.m_progressFile.SetPos(i % 101);
+        dlg_.m_progressFile.SetPos((i + 50) % 101); // a fill from the first paint on
         dlg_.m_btnCancel.SendMessage(i % 2 ? WM_MOUSEMOVE : WM_MOUSELEAVE);
         dlg_.m_btnCancel.SendMessage(BM_SETSTATE, i % 3 == 0);
         dlg_.m_staticFile.SetWindowText(i % 2 ? "123 KB of 456 KB" : "x.exe");

@@ -38,7 +38,24 @@ protected:
             wrong += PtInRect(&fill, p) ? !isFill : isFill || (empty && shot.px[i] != empty->px[i]);
         }
         EXPECT_EQ(0, wrong) << lower << ".." << upper << " at " << pos;
+        // And the fill is, pixel for pixel, the artwork stretched onto exactly that rectangle.
+        const int w = fill.right - fill.left, h = fill.bottom - fill.top;
+        if (w > 0 && h > 0) {
+            EXPECT_EQ(0, Differences(Capture(w, h, [&](HDC hdc) { StretchFill(hdc, w, h); }), shot,
+                                     fill.left, fill.top))
+                << lower << ".." << upper << " at " << pos;
+        }
         return shot;
+    }
+
+    void StretchFill(HDC hdc, int w, int h) const {
+        CBitmap art;
+        art.LoadBitmap(IDB_PROGRESS_FILL);
+        CDC memDC;
+        memDC.CreateCompatibleDC(hdc);
+        CSelectGuard select(memDC, art.GetSafeHandle());
+        SetStretchBltMode(hdc, HALFTONE);
+        StretchBlt(hdc, 0, 0, w, h, memDC, 0, 0, 40, 12, SRCCOPY);
     }
 
     CTestUpdaterDlg dlg_;
