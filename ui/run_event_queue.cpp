@@ -36,3 +36,8 @@ bool CRunEventQueue::Pop(RunEvent& event) {
     m_events.pop_front();
     return true;
 }
+
+size_t CRunEventQueue::Count() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_events.size();
+}

@@ -25,8 +25,21 @@ public:
     void Push(int nEvent, DWORD dwArg1, DWORD dwArg2, const char* pszText);
     // The oldest event; false when there is none.
     bool Pop(RunEvent& event);
+    // Applies, oldest first, the events that were waiting when it began. Those recorded
+    // meanwhile wait for the next call: a worker faster than the window must not hold the
+    // window in one pass. A call nested in `apply` (a modal loop) goes on in the same order.
+    template <typename Apply> void TakeWaiting(Apply apply) {
+        for (size_t waiting = Count(); waiting > 0; --waiting) {
+            RunEvent event;
+            if (!Pop(event))
+                break;
+            apply(event);
+        }
+    }
 
 private:
+    size_t Count();
+
     std::mutex m_lock;
     std::deque<RunEvent> m_events;
     HWND m_hWnd = nullptr;

@@ -35,9 +35,7 @@ void CUpdaterDlg::EndRun() {
 }
 
 void CUpdaterDlg::ApplyEvents() {
-    RunEvent event;
-    while (m_events.Pop(event))
-        ApplyEvent(event);
+    m_events.TakeWaiting([this](const RunEvent& event) { ApplyEvent(event); });
 }
 
 void CUpdaterDlg::ApplyEvent(const RunEvent& event) {

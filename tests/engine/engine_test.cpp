@@ -73,13 +73,20 @@ TEST_F(EngineTest, TwoFilesAreReceivedThenInstalled) {
     for (const RecordedEvent& r : e)
         window.Push(r.code, r.a1, r.a2, r.hasText ? r.text.c_str() : nullptr);
     std::string taken;
-    for (RunEvent t; window.Pop(t);)
+    window.TakeWaiting([&](const RunEvent& t) {
         taken += std::to_string(t.code) +
                  (t.code == UPD_EVT_PROGRESS
                       ? "=" + std::to_string(t.a1) + "/" + std::to_string(t.a2) + t.text
                       : "") +
                  " ";
+        // Recorded while the window shows: left for its next pass, not taken in this one.
+        window.Push(UPD_EVT_PROGRESS, 1, 1, "late");
+    });
     EXPECT_EQ(taken, "1 3 4=20000/20000a.dat 5 1 3 4=29/20029数据.dat 5 6 8 9 ");
+    RunEvent late;
+    ASSERT_TRUE(window.Pop(late));
+    EXPECT_EQ(late.text, "late");
+    EXPECT_FALSE(window.Pop(late));
 
     EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), GeneratedContent(20000));
     EXPECT_EQ(ReadWholeFile(run.folder / "数据.dat"), "the new content of the b file");
