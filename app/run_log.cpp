@@ -1,4 +1,5 @@
 #include "app/run_log.h"
+#include "framework/format.h"
 
 #include "framework/scoped_handle.h"
 
@@ -33,17 +34,17 @@ void CRunLog::Write(const char* format, ...) noexcept {
     GetLocalTime(&now);
     char line[kMaxLineBytes + 1];
     const int prefix =
-        std::snprintf(line, sizeof(line), "%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu:%lu] ",
-                      now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-                      now.wMilliseconds, static_cast<unsigned long>(GetCurrentProcessId()),
-                      static_cast<unsigned long>(GetCurrentThreadId()));
+        FormatText(line, sizeof(line), "%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu:%lu] ", now.wYear,
+                   now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+                   static_cast<unsigned long>(GetCurrentProcessId()),
+                   static_cast<unsigned long>(GetCurrentThreadId()));
     if (prefix <= 0 || prefix >= kMaxLineBytes - 5)
         return;
     // Room for the text: the line less its prefix and "\r\n".
     const size_t room = static_cast<size_t>(kMaxLineBytes - prefix - 2);
     va_list args;
     va_start(args, format);
-    const int written = std::vsnprintf(line + prefix, room + 1, format, args);
+    const int written = FormatTextV(line + prefix, room + 1, format, args);
     va_end(args);
     size_t length = static_cast<size_t>(prefix);
     if (written > 0) {

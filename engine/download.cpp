@@ -1,5 +1,6 @@
 // Fetches every listed file into the temporary folder, one block at a time.
 #include "engine/update_engine.h"
+#include "framework/format.h"
 
 #include "app/run_log.h"
 #include "digest/file_digest.h"
@@ -23,7 +24,7 @@ const DWORD kOpenFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_A
                          INTERNET_FLAG_RELOAD | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
 
 void FormatFailure(char* pszMessage, UINT nSize, const char* pszName) {
-    snprintf(pszMessage, nSize, "下载 %s 文件失败", pszName);
+    FormatText(pszMessage, nSize, "下载 %s 文件失败", pszName);
 }
 
 // A response that is not the file (an error status, an HTML page, too short, cut short): the
@@ -162,8 +163,8 @@ CUpdateEngine::FileOutcome CUpdateEngine::DownloadFile(const CUpdateFile& file, 
 
 CString CUpdateEngine::TempPathOf(const CUpdateFile& file) const {
     char tempPath[MAX_PATH] = {};
-    const int pathLength = snprintf(tempPath, sizeof(tempPath), "%s\\%s.dtm",
-                                    m_strTempDir.GetString(), file.szLocalName);
+    const int pathLength = FormatText(tempPath, sizeof(tempPath), "%s\\%s.dtm",
+                                      m_strTempDir.GetString(), file.szLocalName);
     if (pathLength < 0 || pathLength >= static_cast<int>(sizeof(tempPath)))
         return CString();
     return CString(tempPath);

@@ -3,6 +3,7 @@
 // everything is put back. The updater's own executable is placed beside itself as ".EX_",
 // since a running program cannot be replaced.
 #include "engine/update_engine.h"
+#include "framework/format.h"
 
 #include "app/run_log.h"
 #include "engine/install_journal.h"
@@ -23,7 +24,7 @@ const unsigned kAsideFolderSize = 64;
 
 bool FormatPath(char (&buffer)[MAX_PATH], const char* pszFormat, const char* pszDir,
                 const char* pszName) {
-    const int length = snprintf(buffer, sizeof(buffer), pszFormat, pszDir, pszName);
+    const int length = FormatText(buffer, sizeof(buffer), pszFormat, pszDir, pszName);
     return length >= 0 && length < static_cast<int>(sizeof(buffer));
 }
 
@@ -35,7 +36,7 @@ struct NoCaseLess {
 };
 
 void FormatFailure(char (&message)[MAX_PATH], const char* pszName) {
-    snprintf(message, sizeof(message), "安装 %s 文件失败", pszName);
+    FormatText(message, sizeof(message), "安装 %s 文件失败", pszName);
 }
 
 } // namespace
@@ -60,8 +61,8 @@ bool CUpdateEngine::PlanMoves(std::vector<InstallMove>& moves, char (&failure)[M
             fits = fits && FormatPath(destination, "%s\\%s", m_strTargetDir, file.szLocalName);
         }
         const int asideLength =
-            snprintf(aside, sizeof(aside), "%s\\aside\\%u\\%u", m_strTempDir.GetString(),
-                     index / kAsideFolderSize, index % kAsideFolderSize);
+            FormatText(aside, sizeof(aside), "%s\\aside\\%u\\%u", m_strTempDir.GetString(),
+                       index / kAsideFolderSize, index % kAsideFolderSize);
         if (!fits || asideLength < 0 || asideLength >= static_cast<int>(sizeof(aside))) {
             FormatFailure(failure, file.szLocalName);
             return false;

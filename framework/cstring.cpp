@@ -1,4 +1,5 @@
 #include "framework/cstring.h"
+#include "framework/format.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -36,13 +37,13 @@ void CString::Format(const char* pszFormat, ...) {
     va_start(args, pszFormat);
     va_list probe;
     va_copy(probe, args);
-    const int needed = vsnprintf(nullptr, 0, pszFormat, probe);
+    const int needed = FormatTextV(nullptr, 0, pszFormat, probe);
     va_end(probe);
     if (needed < 0) {
         m_str.clear();
     } else {
         std::string text(static_cast<size_t>(needed) + 1, '\0');
-        vsnprintf(&text[0], text.size(), pszFormat, args);
+        FormatTextV(&text[0], text.size(), pszFormat, args);
         text.resize(static_cast<size_t>(needed));
         m_str.swap(text);
     }

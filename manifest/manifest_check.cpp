@@ -1,4 +1,5 @@
 #include "manifest/manifest_check.h"
+#include "framework/format.h"
 
 #include "app/run_log.h"
 #include "digest/file_digest.h"
@@ -26,12 +27,12 @@ namespace {
 class CManifestRefused : public CException {
 public:
     explicit CManifestRefused(const char* pszReason) {
-        snprintf(m_szReason, sizeof(m_szReason), "%s", pszReason);
+        FormatText(m_szReason, sizeof(m_szReason), "%s", pszReason);
     }
     BOOL GetErrorMessage(char* pszError, UINT nMaxError, UINT* pnHelpContext) const override {
         if (pnHelpContext)
             *pnHelpContext = 0;
-        snprintf(pszError, nMaxError, "%s", m_szReason);
+        FormatText(pszError, nMaxError, "%s", m_szReason);
         return TRUE;
     }
 
@@ -81,7 +82,7 @@ std::string FetchBytes(const char* pszUrl, const char* pszWhat) {
     DWORD status = 0;
     if (!file->QueryInfoStatusCode(status) || status != HTTP_STATUS_OK) {
         char reason[64];
-        snprintf(reason, sizeof(reason), "%s: HTTP status %lu", pszWhat, status);
+        FormatText(reason, sizeof(reason), "%s: HTTP status %lu", pszWhat, status);
         throw new CManifestRefused(reason);
     }
     std::string body;

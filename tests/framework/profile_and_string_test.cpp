@@ -1,5 +1,6 @@
 // The profile reads of the application object and the string formatting the program uses.
 #include "framework/cstring.h"
+#include "framework/format.h"
 #include "framework/win_app.h"
 #include "tests/support/test_files.h"
 
@@ -35,4 +36,11 @@ TEST(String, FormatGrowsToFitAndKeepsCodePageBytes) {
     EXPECT_EQ(s.GetAt(-1), 0);
     EXPECT_EQ(s.GetAt(s.GetLength()), 0);
     EXPECT_EQ(CString("HTTP://x").Left(7).CompareNoCase("http://"), 0);
+    // The bounded form: always terminated, and the length the whole text needs.
+    char small[6];
+    EXPECT_EQ(FormatText(small, sizeof(small), "%s-%lu", "abc", 42ul), 6);
+    EXPECT_STREQ(small, "abc-4");
+    EXPECT_EQ(FormatText(small, sizeof(small), "%s", "abcde"), 5);
+    EXPECT_STREQ(small, "abcde");
+    EXPECT_EQ(FormatText(nullptr, 0, "%u", 12345u), 5);
 }
