@@ -1,11 +1,10 @@
 #include "app/run_log.h"
-#include "framework/format.h"
 
+#include "framework/format.h"
 #include "framework/scoped_handle.h"
 
 #include <algorithm>
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 

@@ -1,14 +1,13 @@
 // Fetches every listed file into the temporary folder, one block at a time.
 #include "engine/update_engine.h"
-#include "framework/format.h"
 
 #include "app/run_log.h"
 #include "digest/file_digest.h"
 #include "framework/file.h"
+#include "framework/format.h"
 #include "manifest/manifest_signature.h"
 
 #include <memory>
-#include <stdio.h>
 #include <string.h>
 
 namespace {

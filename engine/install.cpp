@@ -3,14 +3,13 @@
 // everything is put back. The updater's own executable is placed beside itself as ".EX_",
 // since a running program cannot be replaced.
 #include "engine/update_engine.h"
-#include "framework/format.h"
 
 #include "app/run_log.h"
 #include "engine/install_journal.h"
 #include "engine/program_path.h"
+#include "framework/format.h"
 
 #include <shlwapi.h>
-#include <stdio.h>
 #include <string.h>
 
 #include <set>

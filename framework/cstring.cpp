@@ -1,8 +1,8 @@
 #include "framework/cstring.h"
+
 #include "framework/format.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <string.h>
 
 char CString::GetAt(int nIndex) const {

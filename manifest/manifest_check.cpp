@@ -1,5 +1,4 @@
 #include "manifest/manifest_check.h"
-#include "framework/format.h"
 
 #include "app/run_log.h"
 #include "digest/file_digest.h"
@@ -8,6 +7,7 @@
 #include "framework/com_error.h"
 #include "framework/com_ptr.h"
 #include "framework/com_variant.h"
+#include "framework/format.h"
 #include "framework/internet.h"
 #include "manifest/local_digests.h"
 #include "manifest/manifest_signature.h"
@@ -16,7 +16,6 @@
 #include <msxml2.h>
 
 #include <memory>
-#include <stdio.h>
 #include <string>
 #include <string.h>
 #include <vector>
