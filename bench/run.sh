@@ -4,9 +4,9 @@
 # to update against md5sum plus an empty program's start, the engine's download against a bare
 # WinInet loop, and the engine's peak working set for a small and a large download; beside them
 # the parts that explain them (the digest fed larger reads, the start-up alone, 1000 empty
-# entries, curl, the whole program with its window); and the all-or-nothing installation of 1000
-# files against the plain move loop it replaced. Takes about 2.5 minutes; prints a Markdown
-# table and keeps it in BUILD_DIR/bench-results.md.
+# entries, curl, the whole program with its window, also with nothing to verify); and the
+# all-or-nothing installation of 1000 files against the plain move loop it replaced. Takes
+# about 4 minutes; prints a Markdown table and keeps it in BUILD_DIR/bench-results.md.
 # Usage: bench/run.sh [REPEAT]   (median of REPEAT pairs, default 7)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
