@@ -1,5 +1,6 @@
 #include "app/updater_app.h"
 
+#include "engine/update_controller.h"
 #include "res/resource.h"
 #include "ui/updater_dlg.h"
 
@@ -20,7 +21,8 @@ BOOL CUpdaterApp::InitInstance() {
     CWinApp::InitInstance();
     CoInitialize(nullptr);
 
-    m_pUpdaterDlg = std::make_unique<CUpdaterDlg>(nullptr);
+    m_pController = std::make_unique<CUpdateController>();
+    m_pUpdaterDlg = std::make_unique<CUpdaterDlg>(*m_pController, nullptr);
     m_pMainWnd = m_pUpdaterDlg.get();
     if (!m_pUpdaterDlg->Create(IDD_UPDATER, nullptr)) {
         // Without a window nothing would ever end the message loop.
@@ -28,14 +30,17 @@ BOOL CUpdaterApp::InitInstance() {
         m_nExitCode = 1;
         return FALSE;
     }
+    // The window is laid out but hidden; the controller decides whether it ever shows.
+    m_pController->Start(*m_pUpdaterDlg);
     return TRUE;
 }
 
 int CUpdaterApp::ExitInstance() {
     CoUninitialize();
-    if (m_pUpdaterDlg) {
-        m_pUpdaterDlg->EndRun();
-        m_pUpdaterDlg.reset();
+    if (m_pController) {
+        m_pController->Finish();
+        m_pController.reset(); // the run is detached from the window first
     }
+    m_pUpdaterDlg.reset();
     return CWinApp::ExitInstance();
 }

@@ -1,10 +1,10 @@
-// One file downloaded over HTTP, timed inside the process: through the updater's engine with a
-// receiver that does nothing, or through a bare WinInet loop with the engine's block size and
+// One file downloaded over HTTP, timed inside the process: through the updater's downloader with
+// a sink that only counts, or through a bare WinInet loop with the engine's block size and
 // open flags, into a file.
 // Usage: download_speed.exe engine BASE_URL NAME TEMP_FOLDER
 //        download_speed.exe wininet URL OUT_FILE
 #include "bench/stopwatch.h"
-#include "engine/update_engine.h"
+#include "bench/download_once.h"
 #include "framework/scoped_handle.h"
 
 #include <windows.h>
@@ -20,24 +20,12 @@ const DWORD kBlockSize = 8192;
 const DWORD kOpenFlags =
     INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_ASCII | INTERNET_FLAG_RELOAD;
 
-class NullNotify : public IUpdateNotify {
-public:
-    void OnUpdateEvent(DWORD, DWORD, int nEvent, const char* pszText) override {
-        if (nEvent == UPD_EVT_FAILED)
-            std::fprintf(stderr, "failed: %s\n", pszText ? pszText : "");
-    }
-};
-
 int ThroughEngine(const char* base, const char* name, const std::string& folder) {
-    NullNotify notify;
-    CUpdateEngine engine;
-    engine.Init(&notify, base, folder.c_str(), (folder + "\\").c_str());
-    engine.AddFile(name, nullptr);
+    unsigned long long received = 0;
     Stopwatch clock;
-    const int result = engine.DownloadAll();
+    const int result = DownloadOnce(base, name, folder, received);
     const double seconds = clock.Seconds();
-    std::printf("seconds=%.4f bytes=%lu result=%d\n", seconds,
-                static_cast<unsigned long>(engine.Received()), result);
+    std::printf("seconds=%.4f bytes=%llu result=%d\n", seconds, received, result);
     DeleteFileA((folder + "\\" + name + ".dtm").c_str());
     return result;
 }
@@ -67,7 +55,7 @@ int ThroughWinInet(const char* url, const char* outPath) {
                 return 1;
             total += count;
         }
-    } // closed inside the timing, as the engine closes its handles inside DownloadAll
+    } // closed inside the timing, as the downloader closes its handles
     const double seconds = clock.Seconds();
     std::printf("seconds=%.4f bytes=%llu result=0\n", seconds, total);
     return 0;

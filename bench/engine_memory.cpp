@@ -1,7 +1,7 @@
 // Peak working set of the updater's engine while it downloads one large file: the download is
 // streamed block by block, so the peak must not grow with the file's size.
 // Usage: engine_memory.exe SIZE_MIB [URL]  (without a URL an in-process server serves it)
-#include "engine/update_engine.h"
+#include "bench/download_once.h"
 #include "tests/support/test_http_server.h"
 
 #include <psapi.h>
@@ -12,14 +12,6 @@
 #include <string>
 
 namespace {
-
-class NullNotify : public IUpdateNotify {
-public:
-    void OnUpdateEvent(DWORD, DWORD, int nEvent, const char* pszText) override {
-        if (nEvent == UPD_EVT_FAILED)
-            std::fprintf(stderr, "failed: %s\n", pszText ? pszText : "");
-    }
-};
 
 SIZE_T PeakWorkingSet() {
     PROCESS_MEMORY_COUNTERS counters = {};
@@ -54,16 +46,10 @@ int main(int argc, char** argv) {
     const std::string folder = std::string(temp) + "engine-memory";
     CreateDirectoryA(folder.c_str(), nullptr);
 
-    NullNotify notify;
     const SIZE_T before = PeakWorkingSet();
-    int result = 0;
-    {
-        CUpdateEngine engine;
-        engine.Init(&notify, base.c_str(), folder.c_str(), (folder + "\\").c_str());
-        engine.AddFile("big.bin", nullptr);
-        result = engine.DownloadAll();
-        std::printf("received_bytes=%lu\n", static_cast<unsigned long>(engine.Received()));
-    }
+    unsigned long long received = 0;
+    const int result = DownloadOnce(base.c_str(), "big.bin", folder, received);
+    std::printf("received_bytes=%llu\n", received);
     DeleteFileA((folder + "\\big.bin.dtm").c_str());
     RemoveDirectoryA(folder.c_str());
     std::printf("size_mib=%s result=%d peak_working_set_kib_before=%lu peak_working_set_kib=%lu\n",

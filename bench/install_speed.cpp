@@ -1,9 +1,9 @@
 // Times the installation of every file of a release folder, all changed and already downloaded:
-// the engine's all-or-nothing InstallAll, until it reports every file in place, against the
-// plain move loop it replaced, in pairs.
+// the updater's all-or-nothing installation, until every file is in place, against the plain
+// move loop it replaced, in pairs.
 // Usage: install_speed.exe RELEASE_FOLDER WORK_FOLDER [PAIRS]
 #include "bench/stopwatch.h"
-#include "engine/update_engine.h"
+#include "engine/install/installer.h"
 
 #include <windows.h>
 
@@ -14,18 +14,6 @@
 #include <vector>
 
 namespace {
-
-// Notes when the installation reports that every file is in place: the client is started then,
-// while the old files are still being cleared away.
-struct DoneClock : IUpdateNotify {
-    explicit DoneClock(const Stopwatch& clock) : clock(clock) {}
-    void OnUpdateEvent(DWORD, DWORD, int nEvent, const char*) override {
-        if (nEvent == UPD_EVT_DONE)
-            doneSeconds = clock.Seconds();
-    }
-    const Stopwatch& clock;
-    double doneSeconds = -1;
-};
 
 std::vector<std::string> ListFiles(const std::string& folder) {
     std::vector<std::string> names;
@@ -62,19 +50,21 @@ double PlainMoves(const std::string& install, const std::string& temp,
     return clock.Seconds();
 }
 
-// Until every file is in place; `total` also counts clearing the old files away.
+// Until every file is in place (when the client is started); `total` also counts clearing the
+// old files away.
 double Engine(const std::string& install, const std::string& temp,
               const std::vector<std::string>& names, double& total) {
-    Stopwatch clock;
-    DoneClock done(clock);
-    CUpdateEngine engine;
-    engine.Init(&done, "http://127.0.0.1/", temp.c_str(), install.c_str());
+    std::vector<InstallItem> items;
     for (const std::string& name : names)
-        engine.AddFile(name.c_str(), nullptr);
-    const double start = clock.Seconds();
-    const int result = engine.InstallAll();
-    total = clock.Seconds() - start;
-    return result == 0 ? done.doneSeconds - start : -1;
+        items.push_back(InstallItem{(temp + "\\" + name + ".dtm").c_str(), name.c_str()});
+    Stopwatch clock;
+    CInstallation installation(temp.c_str(), install.c_str());
+    const bool placed = installation.Place(items);
+    const double placedSeconds = clock.Seconds();
+    if (placed)
+        installation.Commit();
+    total = clock.Seconds();
+    return placed ? placedSeconds : -1;
 }
 
 double Median(std::vector<double> values) {

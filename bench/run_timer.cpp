@@ -5,7 +5,7 @@
 //        run_timer.exe run EXE [ARGUMENTS]
 //          reports the seconds until the program ends and its peak working set.
 #include "bench/stopwatch.h"
-#include "ui/client_messages.h"
+#include "protocol/client_protocol.h"
 
 #include <psapi.h>
 #include <windows.h>

@@ -1,14 +1,15 @@
-// One update run: the engine, the worker thread that drives it, the cancel request and the
-// run's state. No window is involved; events go to one IUpdateNotify on the worker thread.
+// One update run: the list of files to fetch, the worker thread that downloads and installs
+// them, the cancel request and the run's state. No window is involved; events go to one
+// IUpdateNotify on the worker thread.
 #pragma once
 
-#include "engine/update_engine.h"
 #include "engine/update_notify.h"
+#include "framework/cstring.h"
 #include "framework/scoped_handle.h"
+#include "manifest/update_file.h"
 
-#include <atomic>
 #include <memory>
-#include <mutex>
+#include <vector>
 #include <windows.h>
 
 enum class RunState {
@@ -21,42 +22,53 @@ enum class RunState {
     Cancelled,   // UPD_EVT_CLOSE reported
 };
 
+enum class RunResult {
+    Running = -1, // not ended (or not started)
+    Installed = 0,
+    Failed = 1,
+    Cancelled = 2,
+};
+
+class CUpdateWork;
+
 class CUpdateRun {
 public:
     CUpdateRun();
     // Does not wait: a download still under way is asked to stop, the receiver is detached (no
     // event reaches it afterwards), and a worker still running frees what it uses when it ends.
-    ~CUpdateRun(); // not copyable: it owns its thread
+    ~CUpdateRun();
+    CUpdateRun(const CUpdateRun&) = delete;
+    CUpdateRun& operator=(const CUpdateRun&) = delete;
 
-    // pNotify receives every event on the worker thread and must not block.
+    // pNotify receives every event on the worker thread and must not block. The base URL gets
+    // its final "/" when it lacks one; the temporary folder's last level is created.
     BOOL Init(IUpdateNotify* pNotify, const char* pszBaseUrl, const char* pszTempDir,
               const char* pszTargetDir);
-    // The engine, to be filled before Start; the worker alone uses it afterwards.
-    CUpdateEngine& Engine() { return m_shared->engine; }
+    // The list, filled before Start; the worker alone uses it afterwards. AddFile refuses (FALSE,
+    // nothing added) what MakeUpdateFile refuses.
+    BOOL AddFile(const char* pszRemoteName, const char* pszLocalName, const char* pszMd5 = nullptr,
+                 const char* pszSha256 = nullptr);
+    void SetFiles(std::vector<CUpdateFile> files);
+    const std::vector<CUpdateFile>& Files() const;
+    const CString& BaseUrl() const;
+
     // The worker ends with exactly one of UPD_EVT_DONE, UPD_EVT_FAILED or UPD_EVT_CLOSE; anything
     // thrown inside it becomes UPD_EVT_FAILED.
     bool Start();
-    // Stops a download after its current block; an installation under way is not stopped.
-    void Cancel() { m_shared->engine.RequestCancel(); }
+    // Stops a download after its current block, or within a short grace when a network wait
+    // is blocked; an installation under way is not stopped. Any thread may call it.
+    void Cancel();
     // True once the worker has ended (or never started); false after dwTimeoutMs.
     bool Wait(DWORD dwTimeoutMs);
-    RunState State() const { return m_shared->state; }
-    // The worker's result: 0 installed, 1 failed, 2 cancelled; -1 while it runs.
-    int Result() const;
+    RunState State() const;
+    RunResult Result() const;
+    // The code of the last download event (0 before any); the installation leaves it alone.
+    int LastDownloadEvent() const;
 
 private:
-    // What the worker uses, shared with it so that it outlives a run abandoned at shutdown.
-    struct Shared : IUpdateNotify {
-        void OnUpdateEvent(DWORD dwArg1, DWORD dwArg2, int nEvent, const char* pszText) override;
-        CUpdateEngine engine;
-        std::atomic<RunState> state{RunState::Ready};
-        std::atomic<int> result{-1};
-        std::mutex receiverLock; // held while an event is passed on, so Detach waits for it
-        IUpdateNotify* receiver = nullptr;
-    };
     static DWORD WINAPI WorkerProc(LPVOID pParam);
-    static int Run(Shared& shared);
 
-    std::shared_ptr<Shared> m_shared;
+    // Shared with the worker, so that what it uses outlives a run abandoned at shutdown.
+    std::shared_ptr<CUpdateWork> m_work;
     std::unique_ptr<CKernelHandle> m_thread;
 };

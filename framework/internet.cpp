@@ -1,9 +1,9 @@
 #include "framework/internet.h"
 
+#include "framework/program_info.h"
+
 #include <algorithm>
 #include <atomic>
-#include <shlwapi.h>
-#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -77,8 +77,9 @@ void CALLBACK StatusCallback(HINTERNET hInternet, DWORD_PTR dwContext, DWORD dwS
     }
 }
 
-// Whether the call completed now; false when it is pending. Throws on an immediate failure.
-bool Started(BOOL bResult) {
+// True when the call completed at once; false when it is pending. Throws on an immediate
+// failure.
+bool CompletedAtOnce(BOOL bResult) {
     if (bResult)
         return true;
     const DWORD error = GetLastError();
@@ -114,29 +115,7 @@ void WaitPending(CAsyncRequest& request, const CNetworkLimits& limits) {
         throw new CInternetException(request.error ? request.error : ERROR_INTERNET_INTERNAL_ERROR);
 }
 
-// The program's name: its executable's base name without the extension.
-CString ProgramName() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH - 1);
-    char* name = PathFindFileNameA(path);
-    PathRemoveExtensionA(name);
-    return CString(name);
-}
-
 } // namespace
-
-DWORD NetworkIdleLimitMs() {
-    return TestShortenedLimit("UPDATER_TEST_ONLY_IDLE_LIMIT_MS", 30000);
-}
-
-DWORD TestShortenedLimit(const char* pszVariable, DWORD dwShippedMs) {
-    char text[16] = {};
-    const DWORD length = GetEnvironmentVariableA(pszVariable, text, sizeof(text));
-    if (length == 0 || length >= sizeof(text))
-        return dwShippedMs;
-    const unsigned long value = strtoul(text, nullptr, 10);
-    return value > 0 && value < dwShippedMs ? static_cast<DWORD>(value) : dwShippedMs;
-}
 
 BOOL CInternetException::GetErrorMessage(char* pszError, UINT nMaxError,
                                          UINT* pnHelpContext) const {
@@ -195,7 +174,7 @@ UINT CHttpFile::ReadAvailable(BYTE* pBuf, UINT nCount) {
         throw new CInternetException(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
     for (;;) {
         request.available = 0;
-        if (Started(InternetQueryDataAvailable(request.handle, &request.available, 0, 0)))
+        if (CompletedAtOnce(InternetQueryDataAvailable(request.handle, &request.available, 0, 0)))
             break;
         WaitPending(request, m_limits); // then asked again: the data is there now
     }
@@ -205,7 +184,7 @@ UINT CHttpFile::ReadAvailable(BYTE* pBuf, UINT nCount) {
     const DWORD wanted = (std::min)((std::min)(available, static_cast<DWORD>(nCount)),
                                     static_cast<DWORD>(kReadPiece));
     request.count = 0;
-    if (!Started(InternetReadFile(request.handle, request.buffer, wanted, &request.count)))
+    if (!CompletedAtOnce(InternetReadFile(request.handle, request.buffer, wanted, &request.count)))
         WaitPending(request, m_limits);
     const UINT count = (std::min)(request.count, wanted);
     memcpy(pBuf, request.buffer, count);

@@ -6,6 +6,7 @@
 
 #include "framework/cstring.h"
 #include "framework/exception.h"
+#include "framework/network_limits.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -20,17 +21,9 @@ public:
     DWORD m_dwError;
 };
 
-// The shipped limit, or a shorter one that a test put in the variable (never a longer one, so
-// that the variable cannot disable a limit).
-DWORD TestShortenedLimit(const char* pszVariable, DWORD dwShippedMs);
-
-// No byte for this long fails a request (connecting, sending, headers, the next bytes): 30 s,
-// or shorter in tests (UPDATER_TEST_ONLY_IDLE_LIMIT_MS).
-DWORD NetworkIdleLimitMs();
-
 // How long a session's operations may wait, and what ends a wait early.
 struct CNetworkLimits {
-    DWORD dwIdleMs = NetworkIdleLimitMs();
+    DWORD dwIdleMs = NetworkLimitMs(NetworkLimit::Idle);
     DWORD dwDeadlineTick = 0;  // GetTickCount() value after which every wait fails; 0: none
     bool bHasDeadline = false; // (tick values wrap, so 0 is a valid deadline)
     HANDLE hCancel = nullptr;  // set: a wait still pending after a short grace is abandoned

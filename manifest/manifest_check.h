@@ -1,17 +1,19 @@
-// Fetches the update manifest and queues every listed file that is missing or differs.
+// Fetches the update manifest and decides which listed files are to be fetched.
 #pragma once
 
-#include <windows.h>
+#include "manifest/update_file.h"
 
-class CUpdateEngine;
+#include <vector>
 
-// Queues in the engine every listed file that is missing from pszInstallDir (which ends with
-// a backslash) or differs. TRUE when at least one file was queued; FALSE when none was and on
-// every failure. dwTotalBytes receives the listed size of each file queued (wrapping at 2^32);
-// neither it nor the engine's list is reset, and what was added before a failure stays.
-// With a public key (one line of base64; null or "": none) the manifest's exact bytes must carry
-// its signature in the file beside it (the URL's file name with ".sig", same query) before they
-// are parsed, and every entry a well-formed sha256, which the queued file keeps; a key that
-// cannot be read fails the check before anything is fetched. Every step goes to the run log.
-BOOL CheckManifestInto(const char* pszInstallDir, DWORD& dwTotalBytes, CUpdateEngine& engine,
-                       const char* pszUrl, const char* pszPublicKey = nullptr);
+// Every listed file that is missing from pszInstallDir (which ends with a backslash) or whose
+// digest differs, in the manifest's order (one listed twice comes twice). None when nothing is
+// to be fetched and on every failure: a manifest that cannot be fetched, verified or read, an
+// entry that is malformed or names a file the updater refuses, an installed file that cannot
+// be read. With a public key (one line of base64; null or "": none) the manifest must carry its
+// signature (see FetchManifestBytes), and every entry a well-formed sha256, which the file to
+// fetch keeps. Every step goes to the run log.
+std::vector<CUpdateFile> CheckManifest(const char* pszInstallDir, const char* pszUrl,
+                                       const char* pszPublicKey = nullptr);
+
+// The sum of the files' listed sizes, wrapping at 2^32.
+DWORD TotalSize(const std::vector<CUpdateFile>& files);

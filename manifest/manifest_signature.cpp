@@ -14,7 +14,6 @@ namespace {
 const DWORD kRsaPublicMagic = 0x31415352; // "RSA1"
 const DWORD kMinKeyBits = 2048;           // shorter RSA keys are no longer safe to trust
 const DWORD kMaxKeyBits = 16384;          // the largest the provider makes
-const DWORD kReadBlock = 64 * 1024;
 
 bool IsBase64(const std::string& text) {
     if (text.empty() || text.size() % 4 != 0)
@@ -118,51 +117,4 @@ bool VerifyManifestSignature(const std::string& publicKeyBase64, const std::stri
     return DecodePublicKey(publicKeyBase64, blob) &&
            VerifySignature(blob, manifest.data(), manifest.size(), signature.data(),
                            signature.size());
-}
-
-bool FileSha256(const char* path, std::string& hex) {
-    try {
-        CKernelHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!file.IsValid())
-            return false;
-        CCryptProv prov;
-        CCryptHash hash;
-        if (!prov.AcquireVerifyContext() || !hash.Create(prov.Get(), CALG_SHA_256))
-            return false;
-        std::vector<BYTE> block(kReadBlock);
-        for (;;) {
-            DWORD read = 0;
-            if (!ReadFile(file.Get(), block.data(), kReadBlock, &read, nullptr))
-                return false;
-            if (read == 0)
-                break;
-            if (!CryptHashData(hash.Get(), block.data(), read, 0))
-                return false;
-        }
-        BYTE digest[32];
-        DWORD digestSize = sizeof(digest);
-        if (!CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &digestSize, 0) ||
-            digestSize != sizeof(digest))
-            return false;
-        static const char kDigits[] = "0123456789abcdef";
-        std::string text(2 * sizeof(digest), '0');
-        for (size_t i = 0; i < sizeof(digest); ++i) {
-            text[2 * i] = kDigits[digest[i] >> 4];
-            text[2 * i + 1] = kDigits[digest[i] & 0x0f];
-        }
-        hex.swap(text);
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-bool IsSha256Text(const std::string& text) {
-    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
-bool FileMatchesSha256(const char* path, const std::string& expectedHex) {
-    std::string actual;
-    return IsSha256Text(expectedHex) && FileSha256(path, actual) && actual == expectedHex;
 }

@@ -1,6 +1,6 @@
 // Checks that a release comes from its publisher: the publisher's RSA public key from the INI
-// text, the signature of the manifest's exact bytes (SHA-256, RSA PKCS #1 v1.5), and the
-// SHA-256 of each downloaded file. Every function answers true or false; none throws.
+// text and the signature of the manifest's exact bytes (SHA-256, RSA PKCS #1 v1.5). Every
+// function answers true or false; none throws.
 //
 // The signature file (update.xml.sig) holds the signature most significant byte first, as
 // PKCS #1 writes it, and exactly as long as the key's modulus (384 bytes for 3072 bits), so
@@ -27,14 +27,3 @@ bool VerifySignature(const std::vector<BYTE>& publicKeyBlob, const void* data, s
 // Both steps for a manifest and the content of its signature file, as fetched.
 bool VerifyManifestSignature(const std::string& publicKeyBase64, const std::string& manifest,
                              const std::string& signature);
-
-// The SHA-256 of a file's content as 64 lower-case hexadecimal digits, read in blocks while
-// others may read but not write it. False when it cannot be opened or read.
-bool FileSha256(const char* path, std::string& hex);
-
-// True when text is exactly 64 lower-case hexadecimal digits, the form the manifest carries.
-bool IsSha256Text(const std::string& text);
-
-// True when the file can be read and its SHA-256 is expectedHex, which must be in the
-// manifest's form; a malformed expectation never matches.
-bool FileMatchesSha256(const char* path, const std::string& expectedHex);

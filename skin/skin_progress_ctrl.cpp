@@ -1,7 +1,5 @@
 #include "skin/skin_progress_ctrl.h"
 
-#include "res/resource.h"
-
 #include <algorithm>
 #include <vector>
 
@@ -57,9 +55,9 @@ bool ColumnsAlike(HBITMAP hBitmap) {
 }
 } // namespace
 
-CSkinProgressCtrl::CSkinProgressCtrl() {
-    m_bmpFill.LoadBitmap(IDB_PROGRESS_FILL);
-    m_bmpTrack.LoadBitmap(IDB_PROGRESS_TRACK);
+CSkinProgressCtrl::CSkinProgressCtrl(UINT nFillBitmapID, UINT nTrackBitmapID) {
+    m_bmpFill.LoadBitmap(nFillBitmapID);
+    m_bmpTrack.LoadBitmap(nTrackBitmapID);
     m_bFillColumnsAlike = ColumnsAlike(m_bmpFill);
 }
 

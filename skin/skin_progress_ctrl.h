@@ -7,7 +7,8 @@
 
 class CSkinProgressCtrl : public CProgressCtrl {
 public:
-    CSkinProgressCtrl();
+    // The artwork: the fill image and the track, loaded from the program's bitmap resources.
+    CSkinProgressCtrl(UINT nFillBitmapID, UINT nTrackBitmapID);
 
     CBitmap m_bmpFill;
     CBitmap m_bmpTrack;

@@ -1,24 +1,15 @@
-// The update window: construction, the start-up sequence that decides the run, and input.
+// The update window: construction, its own start-up, what the controller has it show, and input.
 #include "ui/updater_dlg.h"
 
-#include "app/run_log.h"
-#include "engine/install_journal.h"
-#include "engine/program_path.h"
 #include "framework/win_app.h"
-#include "manifest/manifest_check.h"
 #include "res/resource.h"
 #include "skin/transparent_ctrl.h"
 #include "ui/background_cache.h"
-#include "ui/client_messages.h"
 
-#include <shlwapi.h>
-#include <stdlib.h>
-#include <time.h>
 #include <windowsx.h>
 
 namespace {
 
-const char kDefaultSite[] = "http://download.quillmarket.example.com/down";
 // Wakes the window for the run's events.
 const UINT WM_RUN_EVENTS = WM_APP + 1;
 // The newest progress is shown about 12 times a second: smooth to the eye, and a fast download
@@ -27,29 +18,14 @@ const UINT WM_RUN_EVENTS = WM_APP + 1;
 const UINT_PTR kDisplayTimer = 1;
 const UINT kDisplayIntervalMs = 80;
 
-bool StartsWithNoCase(const CString& text, const char* prefix) {
-    const int length = static_cast<int>(strlen(prefix));
-    return text.GetLength() >= length && text.Left(length).CompareNoCase(prefix) == 0;
-}
-
-// A site that already names its scheme is used as given; anything else is taken as http.
-CString SiteWithScheme(const CString& site) {
-    if (StartsWithNoCase(site, "http://") || StartsWithNoCase(site, "https://"))
-        return site;
-    return "http://" + site;
-}
-
 } // namespace
 
-CString CUpdaterDlg::Setting(const char* pszSection, const char* pszKey, const char* pszDefault) {
-    CWinApp* app = AfxGetApp();
-    return app ? app->GetProfileString(pszSection, pszKey, pszDefault) : CString(pszDefault);
-}
-
-CUpdaterDlg::CUpdaterDlg(CWnd* pParent)
+CUpdaterDlg::CUpdaterDlg(CUpdateController& controller, CWnd* pParent)
     : CDialog(IDD_UPDATER, pParent),
-      m_hIcon(LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME))), m_dwFileBytes(0),
-      m_dwTotalBytes(0), m_pBkgndDC(nullptr), m_hOldBkgndBitmap(nullptr), m_pBkgndBitmap(nullptr) {
+      m_hIcon(LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      m_progressFile(IDB_PROGRESS_FILL, IDB_PROGRESS_TRACK),
+      m_progressTotal(IDB_PROGRESS_FILL, IDB_PROGRESS_TRACK), m_dwFileBytes(0), m_pBkgndDC(nullptr),
+      m_hOldBkgndBitmap(nullptr), m_pBkgndBitmap(nullptr), m_controller(controller) {
     m_bmpBackground.LoadBitmap(IDB_BACKGROUND);
 }
 
@@ -116,22 +92,18 @@ bool CUpdaterDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
 BOOL CUpdaterDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     SetIconsAndColours();
-    const HWND client = FindWindowA(kClientWindowClass, nullptr);
-    const Settings settings = ReadSettings();
-    LogStart(settings);
-    CompleteEarlierInstallation(settings.tempDir);
-    m_run.Init(this, settings.baseUrl, settings.tempDir, m_strInstallDir);
     FitToSkin();
-    const BOOL update = CheckManifest(settings);
-    HandShake(client, update);
-    if (!update) {
-        PostMessage(WM_CLOSE); // hidden all along; the process ends once this is handled
-        return TRUE;
-    }
-    LayOutControls();
-    ShowCentred();
-    StartRun();
     return TRUE;
+}
+
+void CUpdaterDlg::ShowProgress(DWORD dwTotalBytes) {
+    LayOutControls(dwTotalBytes);
+    ShowCentred();
+    StartDisplay();
+}
+
+void CUpdaterDlg::CloseUnseen() {
+    PostMessage(WM_CLOSE); // hidden all along; the process ends once this is handled
 }
 
 void CUpdaterDlg::SetIconsAndColours() {
@@ -141,14 +113,6 @@ void CUpdaterDlg::SetIconsAndColours() {
     m_staticSize.m_crText = RGB(255, 255, 255);
 }
 
-CUpdaterDlg::Settings CUpdaterDlg::ReadSettings() {
-    m_strInstallDir = ProgramFolder();
-    const CString site = Setting("Download", "site1", kDefaultSite);
-    const CString tempName = Setting("Setup", "TempDir", "Update");
-    return Settings{site, SiteWithScheme(site) + "/update/", m_strInstallDir + tempName,
-                    Setting("Download", "PublicKey", "")};
-}
-
 void CUpdaterDlg::FitToSkin() {
     BITMAP bm = {};
     m_bmpBackground.GetBitmap(&bm);
@@ -156,27 +120,9 @@ void CUpdaterDlg::FitToSkin() {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
 }
 
-BOOL CUpdaterDlg::CheckManifest(const Settings& settings) {
-    // A new number at every start keeps caches on the way from answering (the signature is
-    // asked for with the same number).
-    srand(static_cast<unsigned>(time(nullptr)));
-    CString query;
-    query.Format("update.xml?%d", rand() % 1000000 + 1);
-    return CheckManifestInto(m_strInstallDir, m_dwTotalBytes, m_run.Engine(),
-                             settings.baseUrl + query, settings.publicKey);
-}
-
-void CUpdaterDlg::HandShake(HWND hClient, BOOL bUpdate) {
-    if (bUpdate)
-        RunLog().Write("the client is asked to close; the update window shows");
-    else
-        RunLog().Write("run end: nothing to update, the client is told so");
-    ::SendMessageA(hClient, bUpdate ? WM_CLOSE : WM_UPDATE_NONE, 0, 0);
-}
-
-void CUpdaterDlg::LayOutControls() {
+void CUpdaterDlg::LayOutControls(DWORD dwTotalBytes) {
     m_btnCancel.SetBitmap(IDB_CANCEL);
-    m_progressTotal.SendMessage(PBM_SETRANGE32, 0, static_cast<LPARAM>(m_dwTotalBytes >> 10));
+    m_progressTotal.SendMessage(PBM_SETRANGE32, 0, static_cast<LPARAM>(dwTotalBytes >> 10));
     RECT button = {};
     m_btnCancel.GetClientRect(&button);
     m_progressFile.MoveWindow(7, 50, 492, 15);
@@ -193,10 +139,9 @@ void CUpdaterDlg::ShowCentred() {
     UpdateWindow();
 }
 
-bool CUpdaterDlg::StartRun() {
+void CUpdaterDlg::StartDisplay() {
     m_events.WakeUp(m_hWnd, WM_RUN_EVENTS);
     SetTimer(m_hWnd, kDisplayTimer, kDisplayIntervalMs, nullptr);
-    return m_run.Start();
 }
 
 HCURSOR CUpdaterDlg::OnQueryDragIcon() {
@@ -215,13 +160,13 @@ void CUpdaterDlg::OnLButtonDown(UINT, POINT point) {
 
 void CUpdaterDlg::OnCancelClicked() {
     // Once every file is in, or after a failure, there is nothing left to stop.
-    const RunState state = m_run.State();
+    const RunState state = m_controller.State();
     if (state == RunState::Downloaded || state == RunState::Installing || state == RunState::Done ||
         state == RunState::Failed) {
         DestroyWindow();
         return;
     }
-    m_run.Cancel();
+    m_controller.StopDownload();
     m_btnCancel.EnableWindow(FALSE);
 }
 
@@ -230,6 +175,5 @@ void CUpdaterDlg::OnDestroy() {
     // asked to stop after its current block. An installation under way is left to finish.
     m_bClosing = true;
     m_events.WakeUp(nullptr, 0);
-    if (m_run.State() == RunState::Downloading)
-        m_run.Cancel();
+    m_controller.StopDownload();
 }

@@ -1,9 +1,9 @@
-// The update window: decides the run at start-up and shows the progress of the run, which a
-// worker thread carries out (CUpdateRun). The worker only records its events here; the window
-// applies them on its own thread.
+// The update window: shows what the controller tells it (nothing at all when there is nothing
+// to update) and the progress of the run, which a worker thread carries out. The worker only
+// records its events here; the window applies them on its own thread.
 #pragma once
 
-#include "engine/update_run.h"
+#include "engine/update_controller.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
 #include "framework/gdi.h"
@@ -12,39 +12,24 @@
 #include "skin/skin_static.h"
 #include "ui/run_event_queue.h"
 
-class CUpdaterDlg : public CDialog, public IUpdateNotify {
+class CUpdaterDlg : public CDialog, public IUpdateView {
 public:
-    explicit CUpdaterDlg(CWnd* pParent = nullptr);
+    // The controller outlives the window object's use of it: it is freed after the window.
+    explicit CUpdaterDlg(CUpdateController& controller, CWnd* pParent = nullptr);
     ~CUpdaterDlg() override;
 
     // Worker thread: records the event and wakes the window, without waiting for it.
     void OnUpdateEvent(DWORD dwArg1, DWORD dwArg2, int nEvent, const char* pszText) override;
-    // At shutdown, once the window is gone: waits a bounded time for the worker, then carries
-    // out what its last events still ask for (restarting the client after an installation).
-    void EndRun();
+    void ShowProgress(DWORD dwTotalBytes) override;
+    void CloseUnseen() override;
 
-    // The start-up steps, in the order OnInitDialog takes them.
-    struct Settings {
-        CString site;    // as configured, or the default
-        CString baseUrl; // the site with "/update/"
-        CString tempDir;
-        CString publicKey; // "": releases are not signed
-    };
+    // The window's own start-up steps, in the order OnInitDialog takes them.
     void SetIconsAndColours();
-    Settings ReadSettings(); // also sets the installation folder
-    // The run log's first line: version, settings file and the settings that matter
-    // (updater_dlg_log.cpp).
-    static void LogStart(const Settings& settings);
-    // An installation that an earlier run left half done is finished or undone.
-    static void CompleteEarlierInstallation(const CString& tempDir);
     void FitToSkin();
-    // Queues the files to fetch; FALSE when there are none or the manifest failed.
-    BOOL CheckManifest(const Settings& settings);
-    // Tells the client there is nothing to update, or asks it to close.
-    static void HandShake(HWND hClient, BOOL bUpdate);
-    void LayOutControls();
+    // And those of ShowProgress.
+    void LayOutControls(DWORD dwTotalBytes);
     void ShowCentred();
-    bool StartRun();
+    void StartDisplay();
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -73,9 +58,6 @@ private:
     void OnProgress(DWORD dwFileReceived, DWORD dwTotalReceived, const char* pszName);
     void OnInstalled();
     void OnFailed();
-    void StartClient() const;
-    // A value of the settings file, or the default when the key is missing.
-    static CString Setting(const char* pszSection, const char* pszKey, const char* pszDefault);
 
 protected:
     HICON m_hIcon;
@@ -84,9 +66,7 @@ protected:
     CSkinStatic m_staticFile;
     CSkinStatic m_staticSize;
     CSkinButton m_btnCancel;
-    CString m_strInstallDir;
     DWORD m_dwFileBytes;
-    DWORD m_dwTotalBytes;
     CDC* m_pBkgndDC;
     HGDIOBJ m_hOldBkgndBitmap;
     CBitmap* m_pBkgndBitmap;
@@ -95,7 +75,6 @@ protected:
     bool m_bClosing = false;
 
 private:
+    CUpdateController& m_controller;
     CRunEventQueue m_events;
-    // Last, so that it is destroyed first: no event reaches this object after that.
-    CUpdateRun m_run;
 };

@@ -1,17 +1,7 @@
 // The run's events: recorded on the worker thread, applied here on the window thread, in order.
 #include "ui/updater_dlg.h"
 
-#include "framework/win_app.h"
-#include "ui/client_messages.h"
-
 namespace {
-
-const char kDefaultErrorMessage[] = "更新失败，请到官方网站去下载最新版本";
-// A download stuck in a network read is given this long to notice the cancel request.
-const DWORD kStopWaitMs = 10000;
-// An installation ends by itself (a busy file is given up after about three seconds); this
-// only keeps a hang from holding the process.
-const DWORD kInstallWaitMs = 300000;
 
 int KiB(DWORD dwBytes) {
     return static_cast<int>(dwBytes >> 10);
@@ -23,17 +13,6 @@ void CUpdaterDlg::OnUpdateEvent(DWORD dwArg1, DWORD dwArg2, int nEvent, const ch
     m_events.Push(nEvent, dwArg1, dwArg2, pszText);
 }
 
-void CUpdaterDlg::EndRun() {
-    // A download was asked to stop when the window closed; an installation, also one that a
-    // late cancel did not prevent, is let finish so that the client is restarted.
-    if (!m_run.Wait(kStopWaitMs)) {
-        const RunState state = m_run.State();
-        if (state == RunState::Downloaded || state == RunState::Installing)
-            m_run.Wait(kInstallWaitMs);
-    }
-    ApplyEvents();
-}
-
 void CUpdaterDlg::ApplyEvents() {
     m_events.TakeWaiting([this](const RunEvent& event) { ApplyEvent(event); });
 }
@@ -42,7 +21,7 @@ void CUpdaterDlg::ApplyEvent(const RunEvent& event) {
     // The installation's end still restarts the client; nothing else is shown once closing.
     if (m_bClosing || !m_hWnd) {
         if (event.code == UPD_EVT_DONE)
-            StartClient();
+            m_controller.RestartClient();
         return;
     }
     switch (event.code) {
@@ -90,20 +69,13 @@ void CUpdaterDlg::OnProgress(DWORD dwFileReceived, DWORD dwTotalReceived, const 
 }
 
 void CUpdaterDlg::OnInstalled() {
-    StartClient();
+    m_controller.RestartClient();
     SendMessage(WM_CLOSE);
 }
 
 void CUpdaterDlg::OnFailed() {
-    const CString message = Setting("messages", "ErrorMsg", kDefaultErrorMessage);
+    const CString message = FailureMessage();
     MessageBox(message, "提示", MB_OK | MB_ICONINFORMATION);
     if (m_hWnd) // unless Cancel closed the window while the message was shown
         SendMessage(WM_CLOSE);
-}
-
-// The client's path is quoted: a folder with blanks must not start another program.
-void CUpdaterDlg::StartClient() const {
-    const CString commandLine =
-        "\"" + m_strInstallDir + kClientExeName + "\" " + kClientNoUpdateSwitch;
-    WinExec(commandLine, SW_SHOWDEFAULT);
 }

@@ -1,6 +1,6 @@
 // Linked only into the test build of the updater: ends the process at the installation step
 // named by UPDATER_TEST_STOP_AT_STEP, as a crash or a power cut would.
-#include "engine/install_journal.h"
+#include "engine/install/install_journal.h"
 
 #include <stdlib.h>
 #include <windows.h>

@@ -230,6 +230,9 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
         const std::string outcome = c.outcome;
         const bool none = outcome == "none", installed = outcome == "installed";
         Prepare("run", c.manifest, c.ini);
+        // The test build, which takes the shortened limit; the shipped one reads no variable.
+        ASSERT_TRUE(CopyFileA(WinePath(UPDATER_TEST_EXE_UNIX).c_str(),
+                              (*folder / "Updater.exe").c_str(), FALSE));
         ASSERT_TRUE(WriteWholeFile(*folder / "a.dat", "installed a"));
         server.SetPrefix("/down/update/update.xml.sig?",
                          c.signature ? Body(signature) : Body("not found", 404));
@@ -284,7 +287,7 @@ TEST_F(UpdaterRun, AStopMidInstallationIsCompletedByTheNextStart) {
     for (const int step : {6, 18, 25}) {
         SCOPED_TRACE(step);
         Prepare("stop", Manifest(listed));
-        ASSERT_TRUE(CopyFileA(WinePath(UPDATER_STOPS_EXE_UNIX).c_str(),
+        ASSERT_TRUE(CopyFileA(WinePath(UPDATER_TEST_EXE_UNIX).c_str(),
                               (*folder / "Updater.exe").c_str(), FALSE));
         ASSERT_TRUE(WriteWholeFile(*folder / "Updater.EX_", "old Updater.EX_"));
         for (const auto& entry : listed) {

@@ -1,6 +1,6 @@
 // Whole runs of the engine's worker against the test server: the events a receiver sees, the
 // files written and installed, and where a cancel request takes effect.
-#include "engine/install_journal.h"
+#include "engine/install/install_journal.h"
 #include "engine/update_run.h"
 #include "tests/support/notify_recorder.h"
 #include "tests/support/replies.h"
@@ -39,7 +39,6 @@ struct EngineRun {
     InstallFolder folder{"engine"};
     NotifyRecorder events;
     CUpdateRun run;
-    CUpdateEngine& engine = run.Engine();
 };
 
 class EngineTest : public ::testing::Test {
@@ -57,8 +56,8 @@ TEST_F(EngineTest, TwoFilesAreReceivedThenInstalled) {
     ASSERT_TRUE(WriteWholeFile(run.folder / "数据.dat", "previous 数据"));
     server.Set("/update/a.dat", Generated(20000));
     server.Set("/update/数据.dat", Body("the new content of the b file"));
-    run.engine.AddFile("a.dat", nullptr);
-    run.engine.AddFile("数据.dat", nullptr);
+    run.run.AddFile("a.dat", nullptr);
+    run.run.AddFile("数据.dat", nullptr);
 
     EXPECT_EQ(run.Worker(), 0u);
     EXPECT_EQ(run.events.Sequence(), "1 3 4* 5 1 3 4* 5 6 8 9");
@@ -91,8 +90,9 @@ TEST_F(EngineTest, TwoFilesAreReceivedThenInstalled) {
     EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), GeneratedContent(20000));
     EXPECT_EQ(ReadWholeFile(run.folder / "数据.dat"), "the new content of the b file");
     EXPECT_FALSE(run.Exists(run.Temp("a.dat")));
-    EXPECT_EQ(run.engine.Files().size(), 0u);              // emptied only after success
-    EXPECT_EQ(run.engine.LastEvent(), UPD_EVT_DOWNLOADED); // installation leaves it alone
+    EXPECT_EQ(run.run.Files().size(), 0u);                      // emptied only after success,
+    EXPECT_EQ(run.run.Files().capacity(), 0u);                  // its storage released
+    EXPECT_EQ(run.run.LastDownloadEvent(), UPD_EVT_DOWNLOADED); // installation leaves it alone
     EXPECT_EQ(run.run.State(), RunState::Done);
     // A non-ASCII name goes on the wire as its ANSI (GBK) bytes, unescaped.
     EXPECT_EQ(server.Requests(),
@@ -171,8 +171,8 @@ TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
         ASSERT_TRUE(WriteWholeFile(run.folder / "a.dat", "installed a"));
         server.Set(base + "a.dat", c.a);
         server.Set(base + "b.dat", c.b);
-        run.engine.AddFile("a.dat", nullptr);
-        ASSERT_TRUE(run.engine.AddFile("b.dat", nullptr, c.md5B, c.sha256B));
+        run.run.AddFile("a.dat", nullptr);
+        ASSERT_TRUE(run.run.AddFile("b.dat", nullptr, c.md5B, c.sha256B));
         const DWORD start = GetTickCount();
         EXPECT_EQ(run.Worker(), done ? 0u : 1u);
         EXPECT_LT(GetTickCount() - start, 5000u); // a silent server fails after the idle limit
@@ -189,9 +189,9 @@ TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
             EXPECT_EQ(text, c.text);
         else
             EXPECT_TRUE(!text.empty() && text != kFailedA && text != failedB) << text;
-        EXPECT_EQ(run.engine.LastEvent(), UPD_EVT_FAILED);
+        EXPECT_EQ(run.run.LastDownloadEvent(), UPD_EVT_FAILED);
         EXPECT_EQ(run.run.State(), RunState::Failed);
-        EXPECT_EQ(run.engine.Files().size(), 2u); // the list stays
+        EXPECT_EQ(run.run.Files().size(), 2u); // the list stays
         EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), "installed a");
     }
 }
@@ -221,8 +221,8 @@ TEST_F(EngineTest, CancelOrExceptionInsideTheRunEndsIt) {
         SCOPED_TRACE(c.what);
         EngineRun run(server.Url("/c/"));
         ASSERT_TRUE(WriteWholeFile(run.folder / "a.dat", "installed a"));
-        run.engine.AddFile("a.dat", nullptr);
-        run.engine.AddFile("b.dat", nullptr);
+        run.run.AddFile("a.dat", nullptr);
+        run.run.AddFile("b.dat", nullptr);
         CUpdateRun& r = run.run;
         if (c.atCode == 0)
             r.Cancel();
@@ -252,7 +252,7 @@ TEST_F(EngineTest, CancelEndsABlockedRead) {
     server.Set("/s/a.dat", Generated(40000, 8192));
     EngineRun run(server.Url("/s/"));
     ASSERT_TRUE(WriteWholeFile(run.folder / "a.dat", "installed a"));
-    run.engine.AddFile("a.dat", nullptr);
+    run.run.AddFile("a.dat", nullptr);
     ASSERT_TRUE(run.run.Start());
     ASSERT_TRUE(server.WaitStalled(10000));
     // Once the first block is reported, the worker's next read waits on the silent server.
@@ -261,7 +261,7 @@ TEST_F(EngineTest, CancelEndsABlockedRead) {
     run.run.Cancel();
     EXPECT_TRUE(run.run.Wait(2000));
     EXPECT_LT(GetTickCount() - start, 2000u);
-    EXPECT_EQ(run.run.Result(), 2);
+    EXPECT_EQ(run.run.Result(), RunResult::Cancelled);
     EXPECT_EQ(run.run.State(), RunState::Cancelled);
     EXPECT_EQ(run.events.Sequence(), "1 3 4* 7");
     EXPECT_EQ(ReadWholeFile(run.folder / "a.dat"), "installed a");
@@ -290,7 +290,7 @@ TEST_F(EngineTest, InstallationIsAllOrNothing) {
         for (const std::string& name : installed)
             ASSERT_TRUE(WriteWholeFile(run.folder / name, "old " + name));
         for (const std::string& name : names)
-            run.engine.AddFile(name.c_str(), nullptr);
+            run.run.AddFile(name.c_str(), nullptr);
         std::unique_ptr<CKernelHandle> held;
         if (c.held)
             run.events.ActAt(UPD_EVT_INSTALLING, 0, [&] {
@@ -328,16 +328,17 @@ TEST_F(EngineTest, InstallationIsAllOrNothing) {
 TEST(EngineInit, KeepsTheSlashRefusesNoReceiverAndInstallsAnEmptyList) {
     InstallFolder folder{"init"};
     NotifyRecorder events;
-    CUpdateEngine kept;
+    CUpdateRun kept;
     ASSERT_TRUE(
         kept.Init(&events, "http://example.com/x/", (folder / "t").c_str(), folder.Path().c_str()));
     EXPECT_STREQ(kept.BaseUrl(), "http://example.com/x/");
     EXPECT_TRUE(PathIsDirectoryA((folder / "t").c_str())); // a missing folder is created
-    EXPECT_EQ(kept.InstallAll(), 0);
-    EXPECT_EQ(events.Sequence(), "8 9");
-    CUpdateEngine refused;
+    ASSERT_TRUE(kept.Start());
+    ASSERT_TRUE(kept.Wait(10000));
+    EXPECT_EQ(kept.Result(), RunResult::Installed);
+    EXPECT_EQ(events.Sequence(), "6 8 9"); // nothing to download, an empty installation
+    CUpdateRun refused;
     EXPECT_FALSE(refused.Init(nullptr, "http://example.com/", "t", "d"));
-    EXPECT_FALSE(refused.HasSession());
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "manifest/manifest_check.h"
 
-#include "engine/update_engine.h"
 #include "tests/support/replies.h"
 #include "tests/support/test_files.h"
 #include "tools/mkmanifest/manifest_signer.h"
@@ -65,7 +64,7 @@ protected:
     // that is exactly one GET of the manifest.
     BOOL Check(const HttpReply& manifest, const HttpReply& signature = Body("", 404),
                const std::string& publicKey = "") {
-        m_engine.RemoveAll();
+        m_files.clear();
         m_total = 0;
         static int s_counter = 0;
         const std::string query =
@@ -74,8 +73,9 @@ protected:
         m_server.Set(m_path, manifest);
         m_server.Set("/update/update.xml.sig" + query, signature);
         const size_t before = m_server.Requests().size();
-        const BOOL result = CheckManifestInto(m_install.c_str(), m_total, m_engine,
-                                              m_server.Url(m_path).c_str(), publicKey.c_str());
+        m_files = CheckManifest(m_install.c_str(), m_server.Url(m_path).c_str(), publicKey.c_str());
+        m_total = TotalSize(m_files);
+        const BOOL result = !m_files.empty();
         const Names all = m_server.Requests();
         m_requests.assign(all.begin() + before, all.end());
         if (publicKey.empty()) {
@@ -86,7 +86,7 @@ protected:
 
     std::string Queued() const { // names separated by spaces
         std::string names;
-        for (const CUpdateFile& file : m_engine.Files()) {
+        for (const CUpdateFile& file : m_files) {
             names += (names.empty() ? "" : " ") + std::string(file.szRemoteName);
             EXPECT_STREQ(file.szLocalName, file.szRemoteName);
         }
@@ -97,7 +97,7 @@ protected:
     InstallFolder m_root{"manifest"}; // the installation folder and a file beside it
     std::string m_install = m_root / "install\\";
     TestHttpServer m_server;
-    CUpdateEngine m_engine;
+    std::vector<CUpdateFile> m_files;
     DWORD m_total = 0;
     std::string m_path;
     Names m_requests;
@@ -207,7 +207,8 @@ TEST_F(ManifestCheckTest, EveryFailureIsFalseAndQueuesNothing) {
     }
     const std::string url = m_server.Url("/update/update.xml?stopped");
     m_server.Stop(); // nobody listening
-    EXPECT_FALSE(CheckManifestInto(m_install.c_str(), m_total, m_engine, url.c_str()));
+    m_files = CheckManifest(m_install.c_str(), url.c_str());
+    EXPECT_TRUE(m_files.empty());
     EXPECT_EQ(Queued(), "");
 }
 
@@ -256,7 +257,7 @@ TEST_F(ManifestCheckTest, ASignedManifestIsVerifiedBeforeItIsRead) {
         EXPECT_EQ(m_requests, Names(both.begin(), both.begin() + c.requests));
         EXPECT_EQ(Queued(), c.queued ? "new.dat" : "");
         if (c.queued) {
-            EXPECT_STREQ(m_engine.Files()[0].szSha256, c.key.empty() ? "" : kNewSha256);
+            EXPECT_STREQ(m_files[0].szSha256, c.key.empty() ? "" : kNewSha256);
         }
     }
 }

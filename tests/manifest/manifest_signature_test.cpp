@@ -3,6 +3,7 @@
 // Keys and signatures are made with CryptoAPI directly, independently of mkmanifest.
 #include "manifest/manifest_signature.h"
 
+#include "digest/file_sha256.h"
 #include "framework/crypt_handles.h"
 #include "tests/support/test_files.h"
 

@@ -1,7 +1,6 @@
 // mkmanifest.exe run as a publishing script runs it: what it writes is read back by the
 // updater's own manifest check over HTTP, a signed release verifies under the key the tool
 // printed, and a refusal fails the run and writes nothing.
-#include "engine/update_engine.h"
 #include "manifest/manifest_check.h"
 #include "manifest/manifest_signature.h"
 #include "tests/support/replies.h"
@@ -45,14 +44,13 @@ protected:
     // m_queued and m_total.
     BOOL Check(const std::string& installDir) {
         m_server.Set("/update.xml", Body(Manifest()));
-        CUpdateEngine engine;
-        m_total = 0;
-        const BOOL found = CheckManifestInto(installDir.c_str(), m_total, engine,
-                                             m_server.Url("/update.xml").c_str());
+        const std::vector<CUpdateFile> files =
+            CheckManifest(installDir.c_str(), m_server.Url("/update.xml").c_str());
+        m_total = TotalSize(files);
         m_queued.clear();
-        for (const CUpdateFile& file : engine.Files())
+        for (const CUpdateFile& file : files)
             m_queued.push_back(file.szRemoteName);
-        return found;
+        return !files.empty();
     }
     // Runs the tool on the release folder (given with a trailing backslash, which it drops);
     // its exit code, with stdout and stderr in m_output.

@@ -74,7 +74,7 @@ TEST_F(SkinProgressTest, FillFollowsThePositionHorizontallyAndVertically) {
     ExpectFill(bar, -100, 100, 0, {2, 1, 245, 14}, &empty);
     ExpectFill(bar, 0, 1000, 6, {2, 1, 3, 14}, &empty);
     ExpectFill(bar, 7, 7, 7, {}, &empty);
-    CSkinProgressCtrl vertical;
+    CSkinProgressCtrl vertical(IDB_PROGRESS_FILL, IDB_PROGRESS_TRACK);
     ASSERT_TRUE(vertical.SubclassWindow(CreateWindowExA(
         0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | WS_BORDER | PBS_SMOOTH | PBS_VERTICAL, 0, 0,
         20, 20, dlg_, nullptr, nullptr, nullptr)));

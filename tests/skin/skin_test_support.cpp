@@ -64,11 +64,11 @@ int CountGdiObjects() {
     return live;
 }
 
-CTestUpdaterDlg::CTestUpdaterDlg(bool bLayOut) : CUpdaterDlg(nullptr) {
+CTestUpdaterDlg::CTestUpdaterDlg(bool bLayOut) : CUpdaterDlg(m_controller, nullptr) {
     if (!Create(IDD_UPDATER) || !bLayOut)
         return;
     FitToSkin();
-    LayOutControls();
+    LayOutControls(0);
     ShowWindow(SW_SHOWNOACTIVATE);
     UpdateWindow();
 }

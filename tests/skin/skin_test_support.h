@@ -41,4 +41,7 @@ public:
     using CUpdaterDlg::m_pBkgndDC;
     using CUpdaterDlg::m_progressFile;
     using CUpdaterDlg::m_staticFile;
+
+private:
+    CUpdateController m_controller; // never started: only the window is under test
 };

@@ -1,5 +1,6 @@
 #include "tools/mkmanifest/manifest_signer.h"
 
+#include "digest/file_sha256.h"
 #include "framework/crypt_handles.h"
 #include "framework/scoped_handle.h"
 #include "manifest/manifest_signature.h"

@@ -2,8 +2,8 @@
 
 #include "digest/file_digest.h"
 #include "framework/scoped_handle.h"
-#include "engine/file_name_rules.h"
-#include "engine/update_file.h"
+#include "manifest/file_name_rules.h"
+#include "manifest/update_file.h"
 #include "framework/file.h"
 
 #include <windows.h>

@@ -2,7 +2,7 @@
 // updater's hand-shake. It owns a top-level window of class "Quillmarket", starts Updater.exe
 // from its own folder (unless told not to), answers "nothing to update" and close requests,
 // and can log what happens to a file named by QUILLMARKET_LOG so tests can follow it.
-#include "ui/client_messages.h"
+#include "protocol/client_protocol.h"
 
 #include <windows.h>
 

@@ -1,19 +1,19 @@
-#include "engine/update_engine.h"
+#include "engine/update_run.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-TEST(EngineAddFile, AcceptsOnlyNamesThatStayInsideAndFit) {
-    CUpdateEngine engine;
+TEST(RunAddFile, AcceptsOnlyNamesThatStayInsideAndFit) {
+    CUpdateRun run;
     // Dots inside a name are no climb; 31 characters fit; device names only as a whole base name.
     for (const char* name :
          {"client.exe", "data\\maps.pak", "a..b.txt", "0123456789012345678901234567890",
           "console.dat", "com10.dat", "lpt.txt", "com1x", "x.con", "data\\auxiliary"})
-        EXPECT_TRUE(engine.AddFile(name, nullptr)) << name;
-    ASSERT_EQ(engine.Files().size(), 10u);
-    EXPECT_STREQ(engine.Files()[1].szLocalName, "data\\maps.pak");
-    engine.RemoveAll();
+        EXPECT_TRUE(run.AddFile(name, nullptr)) << name;
+    ASSERT_EQ(run.Files().size(), 10u);
+    EXPECT_STREQ(run.Files()[1].szLocalName, "data\\maps.pak");
+    run.SetFiles({});
     const char* refused[] = {
         "01234567890123456789012345678901", // 32 characters: no room for the terminator
         "..\\evil.exe", "data/../x", "..", "\\windows\\evil.exe", "/etc/passwd", "C:\\evil.exe",
@@ -24,30 +24,27 @@ TEST(EngineAddFile, AcceptsOnlyNamesThatStayInsideAndFit) {
         "CON", "prn.txt", "Aux.dat", "nul.txt", "com9", "com1.tar.gz", "LPT1", "conin$",
         "CONOUT$.txt", "com1 .txt", "data\\nul\\x.dat"};
     for (const char* name : refused)
-        EXPECT_FALSE(engine.AddFile(name, nullptr)) << name;
-    EXPECT_FALSE(engine.AddFile(nullptr, nullptr));
-    EXPECT_FALSE(engine.AddFile("ok.txt", "..\\evil.txt")); // the local name is checked too
+        EXPECT_FALSE(run.AddFile(name, nullptr)) << name;
+    EXPECT_FALSE(run.AddFile(nullptr, nullptr));
+    EXPECT_FALSE(run.AddFile("ok.txt", "..\\evil.txt")); // the local name is checked too
     // A SHA-256 that the download could never be held to is no file to fetch.
     const std::string sha = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
     for (const std::string& digest : {"B" + sha.substr(1), sha.substr(1), sha + "0", "x" + sha})
-        EXPECT_FALSE(engine.AddFile("ok.txt", nullptr, nullptr, digest.c_str())) << digest;
-    EXPECT_EQ(engine.Files().size(), 0u);
+        EXPECT_FALSE(run.AddFile("ok.txt", nullptr, nullptr, digest.c_str())) << digest;
+    EXPECT_EQ(run.Files().size(), 0u);
 }
 
-TEST(EngineAddFile, KeepsOrderAndDuplicatesAndRemoveAllReleasesStorage) {
+TEST(RunAddFile, KeepsOrderAndDuplicates) {
     const char sha[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
-    CUpdateEngine engine;
-    engine.AddFile("b.dat", nullptr);
-    engine.AddFile("a.dat", "local.dat");
-    engine.AddFile("b.dat", nullptr, nullptr, sha);
-    ASSERT_EQ(engine.Files().size(), 3u);
-    EXPECT_STREQ(engine.Files()[0].szSha256, "");
-    EXPECT_STREQ(engine.Files()[2].szSha256, sha);
-    EXPECT_STREQ(engine.Files()[0].szLocalName, "b.dat");
-    EXPECT_STREQ(engine.Files()[1].szRemoteName, "a.dat");
-    EXPECT_STREQ(engine.Files()[1].szLocalName, "local.dat");
-    EXPECT_STREQ(engine.Files()[2].szRemoteName, "b.dat");
-    engine.RemoveAll();
-    EXPECT_EQ(engine.Files().size(), 0u);
-    EXPECT_EQ(engine.Files().capacity(), 0u);
+    CUpdateRun run;
+    run.AddFile("b.dat", nullptr);
+    run.AddFile("a.dat", "local.dat");
+    run.AddFile("b.dat", nullptr, nullptr, sha);
+    ASSERT_EQ(run.Files().size(), 3u);
+    EXPECT_STREQ(run.Files()[0].szSha256, "");
+    EXPECT_STREQ(run.Files()[2].szSha256, sha);
+    EXPECT_STREQ(run.Files()[0].szLocalName, "b.dat");
+    EXPECT_STREQ(run.Files()[1].szRemoteName, "a.dat");
+    EXPECT_STREQ(run.Files()[1].szLocalName, "local.dat");
+    EXPECT_STREQ(run.Files()[2].szRemoteName, "b.dat");
 }

@@ -1,5 +1,6 @@
-#include "engine/install_journal.h"
+#include "engine/install/install_journal.h"
 
+#include "engine/install/file_retry.h"
 #include "framework/scoped_handle.h"
 
 #include <windows.h>
@@ -10,15 +11,8 @@ const char kJournalName[] = "install.jnl";
 const char kHeader[] = "install-journal 1";
 const char kEnd[] = "end";
 const char kUndo[] = "undo";
-const int kMoveAttempts = 30;
-const DWORD kMoveRetryDelayMs = 100;
 
 InstallStepHook g_pfnInstallStep = nullptr;
-
-bool IsFileInUse(DWORD dwError) {
-    return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_ACCESS_DENIED ||
-           dwError == ERROR_LOCK_VIOLATION;
-}
 
 bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -34,16 +28,6 @@ bool WriteFlushed(const std::string& path, const std::string& text, bool bAppend
     DWORD written = 0;
     return WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
            written == text.size() && FlushFileBuffers(file.Get());
-}
-
-bool DeleteWithRetry(const std::string& path) {
-    for (int attempt = 1;; ++attempt) {
-        if (DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
-            return true;
-        if (!IsFileInUse(GetLastError()) || attempt == kMoveAttempts)
-            return false;
-        Sleep(kMoveRetryDelayMs);
-    }
 }
 
 // The pieces between separators; a text that ends with the separator has no empty last piece.
@@ -70,16 +54,6 @@ bool EveryNewFileInPlace(const std::vector<InstallMove>& moves) {
 
 } // namespace
 
-bool MoveFileWithRetry(const char* pszFrom, const char* pszTo, unsigned long dwFlags) {
-    for (int attempt = 1;; ++attempt) {
-        if (MoveFileExA(pszFrom, pszTo, dwFlags))
-            return true;
-        if (!IsFileInUse(GetLastError()) || attempt == kMoveAttempts)
-            return false;
-        Sleep(kMoveRetryDelayMs);
-    }
-}
-
 CInstallJournal::CInstallJournal(const char* pszTempDir)
     : m_path(std::string(pszTempDir) + "\\" + kJournalName) {}
 
@@ -98,7 +72,7 @@ bool CInstallJournal::MarkUndo() {
 }
 
 void CInstallJournal::End() {
-    DeleteWithRetry(m_path);
+    DeleteFileWithRetry(m_path.c_str());
 }
 
 bool CInstallJournal::Read(std::vector<InstallMove>& moves, bool& bUndo) const {
@@ -176,7 +150,7 @@ bool UndoMoves(const std::vector<InstallMove>& moves) {
                 !MoveFileWithRetry(move->aside.c_str(), move->destination.c_str(),
                                    MOVEFILE_REPLACE_EXISTING))
                 restored = false;
-        } else if (!DeleteWithRetry(move->destination)) {
+        } else if (!DeleteFileWithRetry(move->destination.c_str())) {
             restored = false;
         }
     }

@@ -1,4 +1,4 @@
-#include "app/run_log.h"
+#include "framework/run_log.h"
 
 #include "framework/format.h"
 #include "framework/scoped_handle.h"

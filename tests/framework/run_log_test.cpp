@@ -1,5 +1,5 @@
 // The run log's own rules; the updater runs read the texts of real runs, and the log's place.
-#include "app/run_log.h"
+#include "framework/run_log.h"
 
 #include "tests/support/test_files.h"
 

@@ -1,6 +1,6 @@
-#include "engine/file_name_rules.h"
+#include "manifest/file_name_rules.h"
 
-#include "engine/update_file.h"
+#include "manifest/update_file.h"
 
 #include <string.h>
 

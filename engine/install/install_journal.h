@@ -52,7 +52,3 @@ bool CompleteUnfinishedInstallation(const char* pszTempDir);
 using InstallStepHook = void (*)(int nStep);
 void SetInstallStepHook(InstallStepHook pfnHook);
 void OnInstallStep(int nStep);
-
-// MoveFileExA, retried for about three seconds while the file is in use (a client that was
-// just asked to close may still hold it); false when it did not succeed.
-bool MoveFileWithRetry(const char* pszFrom, const char* pszTo, unsigned long dwFlags);

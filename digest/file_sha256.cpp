@@ -1,0 +1,59 @@
+#include "digest/file_sha256.h"
+
+#include "framework/crypt_handles.h"
+#include "framework/scoped_handle.h"
+
+#include <vector>
+
+namespace {
+
+const DWORD kReadBlock = 64 * 1024;
+
+} // namespace
+
+bool FileSha256(const char* path, std::string& hex) {
+    try {
+        CKernelHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!file.IsValid())
+            return false;
+        CCryptProv prov;
+        CCryptHash hash;
+        if (!prov.AcquireVerifyContext() || !hash.Create(prov.Get(), CALG_SHA_256))
+            return false;
+        std::vector<BYTE> block(kReadBlock);
+        for (;;) {
+            DWORD read = 0;
+            if (!ReadFile(file.Get(), block.data(), kReadBlock, &read, nullptr))
+                return false;
+            if (read == 0)
+                break;
+            if (!CryptHashData(hash.Get(), block.data(), read, 0))
+                return false;
+        }
+        BYTE digest[32];
+        DWORD digestSize = sizeof(digest);
+        if (!CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &digestSize, 0) ||
+            digestSize != sizeof(digest))
+            return false;
+        static const char kDigits[] = "0123456789abcdef";
+        std::string text(2 * sizeof(digest), '0');
+        for (size_t i = 0; i < sizeof(digest); ++i) {
+            text[2 * i] = kDigits[digest[i] >> 4];
+            text[2 * i + 1] = kDigits[digest[i] & 0x0f];
+        }
+        hex.swap(text);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool IsSha256Text(const std::string& text) {
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+bool FileMatchesSha256(const char* path, const std::string& expectedHex) {
+    std::string actual;
+    return IsSha256Text(expectedHex) && FileSha256(path, actual) && actual == expectedHex;
+}

@@ -1,0 +1,16 @@
+// The SHA-256 of a file's content, through the platform's CryptoAPI, in the manifest's text
+// form. Every function answers true or false; none throws.
+#pragma once
+
+#include <string>
+
+// The SHA-256 of a file's content as 64 lower-case hexadecimal digits, read in blocks while
+// others may read but not write it. False when it cannot be opened or read.
+bool FileSha256(const char* path, std::string& hex);
+
+// True when text is exactly 64 lower-case hexadecimal digits, the form the manifest carries.
+bool IsSha256Text(const std::string& text);
+
+// True when the file can be read and its SHA-256 is expectedHex, which must be in the
+// manifest's form; a malformed expectation never matches.
+bool FileMatchesSha256(const char* path, const std::string& expectedHex);

@@ -1,0 +1,90 @@
+#include "engine/update_controller.h"
+
+#include "engine/install/install_journal.h"
+#include "framework/run_log.h"
+#include "manifest/manifest_check.h"
+#include "protocol/client_protocol.h"
+
+#include <stdlib.h>
+#include <time.h>
+
+namespace {
+
+// A download stuck in a network read is given this long to notice the cancel request.
+const DWORD kStopWaitMs = 10000;
+// An installation ends by itself (a busy file is given up after about three seconds); this
+// only keeps a hang from holding the process.
+const DWORD kInstallWaitMs = 300000;
+
+void CompleteEarlierInstallation(const CString& tempDir) {
+    if (CompleteUnfinishedInstallation(tempDir))
+        RunLog().Write("an installation left unfinished by an earlier run was completed or undone");
+}
+
+// Tells the client there is nothing to update, or asks it to close. Sent, so that the client
+// has handled it before the updater goes on.
+void HandShake(HWND hClient, bool bUpdate) {
+    if (bUpdate)
+        RunLog().Write("the client is asked to close; the update window shows");
+    else
+        RunLog().Write("run end: nothing to update, the client is told so");
+    ::SendMessageA(hClient, bUpdate ? WM_CLOSE : WM_UPDATE_NONE, 0, 0);
+}
+
+} // namespace
+
+void CUpdateController::Start(IUpdateView& view) {
+    const HWND client = FindWindowA(kClientWindowClass, nullptr);
+    m_settings = ReadUpdateSettings();
+    LogStart(m_settings);
+    CompleteEarlierInstallation(m_settings.tempDir);
+    m_run.Init(&view, m_settings.baseUrl, m_settings.tempDir, m_settings.installDir);
+    std::vector<CUpdateFile> files =
+        CheckManifest(m_settings.installDir, ManifestUrl(), m_settings.publicKey);
+    const bool update = !files.empty();
+    HandShake(client, update);
+    if (!update) {
+        view.CloseUnseen();
+        return;
+    }
+    const DWORD total = TotalSize(files);
+    m_run.SetFiles(std::move(files));
+    view.ShowProgress(total);
+    m_run.Start();
+}
+
+// A new number at every start keeps caches on the way from answering (the signature is asked
+// for with the same number).
+CString CUpdateController::ManifestUrl() const {
+    srand(static_cast<unsigned>(time(nullptr)));
+    CString url;
+    url.Format("%supdate.xml?%d", m_settings.baseUrl.GetString(), rand() % 1000000 + 1);
+    return url;
+}
+
+void CUpdateController::StopDownload() {
+    if (m_run.State() == RunState::Downloading)
+        m_run.Cancel();
+}
+
+// The client's path is quoted: a folder with blanks must not start another program.
+void CUpdateController::RestartClient() {
+    if (m_bClientRestarted)
+        return;
+    m_bClientRestarted = true;
+    const CString commandLine =
+        "\"" + m_settings.installDir + kClientExeName + "\" " + kClientNoUpdateSwitch;
+    WinExec(commandLine, SW_SHOWDEFAULT);
+}
+
+void CUpdateController::Finish() {
+    // A download was asked to stop when the window closed; an installation, also one that a
+    // late cancel did not prevent, is let finish so that the client is restarted.
+    if (!m_run.Wait(kStopWaitMs)) {
+        const RunState state = m_run.State();
+        if (state == RunState::Downloaded || state == RunState::Installing)
+            m_run.Wait(kInstallWaitMs);
+    }
+    if (m_run.State() == RunState::Done)
+        RestartClient();
+}

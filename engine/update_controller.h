@@ -1,0 +1,52 @@
+// The application's controller: the start-up sequence that decides the run (settings, an
+// installation an earlier run left unfinished, the manifest check, the hand-shake with the
+// running client), the run itself, the client's restart and the end of the process. It has no
+// window of its own: it tells the update window what to show through IUpdateView.
+#pragma once
+
+#include "engine/update_notify.h"
+#include "engine/update_run.h"
+#include "engine/update_settings.h"
+
+// The update window as the controller sees it. It also receives the run's events, on the
+// worker thread.
+class IUpdateView : public IUpdateNotify {
+public:
+    // Files are to be fetched: lay out and show the progress, the overall bar ranging over
+    // dwTotalBytes. The run starts right after.
+    virtual void ShowProgress(DWORD dwTotalBytes) = 0;
+    // Nothing to update: close without ever having been shown.
+    virtual void CloseUnseen() = 0;
+
+protected:
+    ~IUpdateView() = default;
+};
+
+class CUpdateController {
+public:
+    CUpdateController() = default;
+    CUpdateController(const CUpdateController&) = delete;
+    CUpdateController& operator=(const CUpdateController&) = delete;
+
+    // The whole start-up sequence, in this order: the client's window found, the settings read
+    // and logged, an unfinished earlier installation completed, the manifest checked, the client
+    // told "nothing to update" (and the view closed unseen) or asked to close (and the progress
+    // shown and the run started).
+    void Start(IUpdateView& view);
+
+    RunState State() const { return m_run.State(); }
+    // Asks a download under way to stop; an installation is let finish.
+    void StopDownload();
+    // Starts the client again with "-noupdate"; only once however often it is asked.
+    void RestartClient();
+    // At shutdown, once the window is gone: waits a bounded time for the worker, then restarts
+    // the client when the installation ended meanwhile.
+    void Finish();
+
+private:
+    CString ManifestUrl() const;
+
+    UpdateSettings m_settings;
+    CUpdateRun m_run;
+    bool m_bClientRestarted = false;
+};

@@ -1,0 +1,54 @@
+// One bounded HTTP GET, the single path by which the program fetches anything (the manifest,
+// its signature, every file): the URL opened on a session within its limits, the reply's
+// status and headers, and the body handed on piece by piece and held to its announced length.
+#pragma once
+
+#include "framework/cstring.h"
+#include "framework/internet.h"
+
+#include <memory>
+
+// Each read asks for this much; a piece is this long unless the body ends.
+const UINT kHttpPieceSize = 8192;
+
+// A body that ended before its announced length, or a length that is not a decimal number.
+// It has no system text: callers word it themselves.
+class CHttpBodyError : public CException {
+public:
+    BOOL GetErrorMessage(char*, UINT, UINT* = nullptr) const override { return FALSE; }
+};
+
+// Receives a body.
+class IHttpBodySink {
+public:
+    // Where the next piece goes: room for kHttpPieceSize bytes.
+    virtual BYTE* PieceBuffer() = 0;
+    // The piece just read into PieceBuffer(). False stops the reading (a cancel).
+    virtual bool OnPiece(UINT nCount) = 0;
+
+protected:
+    ~IHttpBodySink() = default;
+};
+
+class CHttpFetch {
+public:
+    // Opens the URL and waits for the reply's headers; throws CInternetException* on a network
+    // failure, a limit or a cancel (as CInternetSession::OpenURL does).
+    CHttpFetch(CInternetSession& session, const char* pszUrl, DWORD dwFlags);
+
+    DWORD Status() const { return m_dwStatus; } // 0 when the reply has none
+    // A header as the server sent it; false when it is absent.
+    bool Header(DWORD dwInfoLevel, CString& strValue) const;
+    // The announced length: false when there is none; throws CHttpBodyError* when it is not a
+    // decimal number that fits 64 bits.
+    bool Length(unsigned long long& nLength) const;
+    // Reads the body into the sink to its end: always a first piece, then up to the announced
+    // length or, without one, until the data ends. True when it was read whole; false when the
+    // sink stopped it. Throws as the constructor does, and CHttpBodyError* when the body ends
+    // before its announced length.
+    bool ReadBody(IHttpBodySink& sink);
+
+private:
+    std::unique_ptr<CHttpFile> m_file;
+    DWORD m_dwStatus = 0;
+};

@@ -1,0 +1,23 @@
+// The manifest's document: its bytes parsed by MSXML 3.0 and its file entries read.
+#pragma once
+
+#include "framework/cstring.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct ManifestEntry {
+    CString fileName;
+    UINT fileSize;
+    CString md5;
+    CString sha256; // read only from a signed manifest
+};
+
+// The entries of "/manifest/filelist/file" in document order, up to the first that cannot be
+// read or whose name is refused (a signed manifest's entries also need a well-formed sha256);
+// `complete` is false when there was such an entry. Throws on bytes that are not such a
+// document (a failure code of MSXML as COleException*).
+std::vector<ManifestEntry> ReadManifestEntries(const std::string& bytes, bool bSigned,
+                                               bool& complete);
