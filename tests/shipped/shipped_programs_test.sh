@@ -43,6 +43,12 @@ for exe in Updater.exe Quillmarket.exe mkmanifest.exe; do
   "$objdump" -t "$bin/$exe" 2>/dev/null | grep -q 'no symbols' || fail "$exe is not stripped"
 done
 
+# Test builds shorten the network limits through UPDATER_TEST_ONLY_* variables; what ships must
+# not read them (a client passes its environment on to the updater).
+if grep -q TEST_ONLY "$bin/Updater.exe"; then
+  fail "Updater.exe carries a test-only hook (the text TEST_ONLY occurs in it)"
+fi
+
 resources=$("$windres" -i "$bin/Updater.exe" -O rc 2>/dev/null || true)
 for wanted in '^102 DIALOGEX' '^128 14 ' '^129 2 ' '^130 2 ' '^131 2 ' '^132 2 ' '^1 VERSIONINFO'; do
   grep -qE "$wanted" <<<"$resources" || fail "Updater.exe has no resource matching '$wanted'"
