@@ -1,5 +1,6 @@
 #include "engine/update_controller.h"
 
+#include "engine/client_process.h"
 #include "engine/install/install_journal.h"
 #include "framework/run_log.h"
 #include "manifest/manifest_check.h"
@@ -21,20 +22,21 @@ void CompleteEarlierInstallation(const CString& tempDir) {
         RunLog().Write("an installation left unfinished by an earlier run was completed or undone");
 }
 
-// Tells the client there is nothing to update, or asks it to close. Sent, so that the client
-// has handled it before the updater goes on.
-void HandShake(HWND hClient, bool bUpdate) {
-    if (bUpdate)
+// Tells the client there is nothing to update, or asks it to close.
+void HandShake(const CClientProcess& client, bool bUpdate) {
+    if (bUpdate) {
         RunLog().Write("the client is asked to close; the update window shows");
-    else
+        client.AskToClose();
+    } else {
         RunLog().Write("run end: nothing to update, the client is told so");
-    ::SendMessageA(hClient, bUpdate ? WM_CLOSE : WM_UPDATE_NONE, 0, 0);
+        client.TellNothingToUpdate();
+    }
 }
 
 } // namespace
 
 void CUpdateController::Start(IUpdateView& view) {
-    const HWND client = FindWindowA(kClientWindowClass, nullptr);
+    const CClientProcess client;
     m_settings = ReadUpdateSettings();
     LogStart(m_settings);
     CompleteEarlierInstallation(m_settings.tempDir);
