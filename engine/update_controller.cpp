@@ -41,8 +41,8 @@ void CUpdateController::Start(IUpdateView& view) {
     LogStart(m_settings);
     CompleteEarlierInstallation(m_settings.tempDir);
     m_run.Init(&view, m_settings.baseUrl, m_settings.tempDir, m_settings.installDir);
-    std::vector<CUpdateFile> files =
-        CheckManifest(m_settings.installDir, ManifestUrl(), m_settings.publicKey);
+    std::vector<CUpdateFile> files = CheckManifest(ManifestCheckRequest{
+        m_settings.installDir, m_settings.tempDir, ManifestUrl(), m_settings.publicKey});
     const bool update = !files.empty();
     HandShake(client, update);
     if (!update) {

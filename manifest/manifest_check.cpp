@@ -30,18 +30,17 @@ private:
 };
 
 // The files to fetch; throws on every failure.
-std::vector<CUpdateFile> FilesToFetch(const char* pszInstallDir, const char* pszUrl,
-                                      const char* pszPublicKey) {
-    const std::string bytes = FetchManifestBytes(pszUrl, pszPublicKey);
+std::vector<CUpdateFile> FilesToFetch(const ManifestCheckRequest& request) {
+    const std::string bytes = FetchManifestBytes(request.url, request.publicKey);
     bool complete = false;
     const std::vector<ManifestEntry> entries =
-        ReadManifestEntries(bytes, pszPublicKey && *pszPublicKey, complete);
+        ReadManifestEntries(bytes, !request.publicKey.IsEmpty(), complete);
     if (!complete)
         throw new CManifestRefused("an entry was refused");
 
     std::vector<CString> localPaths;
     for (const ManifestEntry& entry : entries)
-        localPaths.push_back(CString(pszInstallDir) + entry.fileName);
+        localPaths.push_back(request.installDir + entry.fileName);
     const std::vector<LocalDigest> local = DigestLocalFiles(localPaths);
 
     std::vector<CUpdateFile> files;
@@ -67,11 +66,10 @@ std::vector<CUpdateFile> FilesToFetch(const char* pszInstallDir, const char* psz
 
 } // namespace
 
-std::vector<CUpdateFile> CheckManifest(const char* pszInstallDir, const char* pszUrl,
-                                       const char* pszPublicKey) {
+std::vector<CUpdateFile> CheckManifest(const ManifestCheckRequest& request) {
     // Any failure means "nothing to update" to the client; the log keeps the cause.
     try {
-        std::vector<CUpdateFile> files = FilesToFetch(pszInstallDir, pszUrl, pszPublicKey);
+        std::vector<CUpdateFile> files = FilesToFetch(request);
         if (files.empty())
             RunLog().Write("manifest check: up to date, nothing to fetch");
         else
