@@ -11,7 +11,7 @@ inline int DownloadOnce(const char* base, const char* name, const std::string& f
                         unsigned long long& received) {
     struct ByteCount : IDownloadSink {
         void OnFileAccepted(const CUpdateFile&, DWORD) override {}
-        void OnFileBytes(const CUpdateFile&, UINT nCount, DWORD) override { bytes += nCount; }
+        void OnFileProgress(const CUpdateFile&, DWORD dwFileBytes) override { bytes = dwFileBytes; }
         unsigned long long bytes = 0;
     } count;
     std::string url = base;
@@ -19,7 +19,7 @@ inline int DownloadOnce(const char* base, const char* name, const std::string& f
         url += '/';
     CInternetSession session;
     const std::atomic<BOOL> cancel{FALSE};
-    CDownloader downloader(session, url.c_str(), folder.c_str(), cancel);
+    CDownloader downloader(session, {url.c_str()}, 0, folder.c_str(), cancel, nullptr);
     CUpdateFile file;
     int result = MakeUpdateFile(name, nullptr, nullptr, nullptr, 0, file) ? 0 : 1;
     try {

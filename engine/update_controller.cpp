@@ -1,6 +1,7 @@
 #include "engine/update_controller.h"
 
 #include "engine/client_process.h"
+#include "engine/download/kept_downloads.h"
 #include "engine/install/install_journal.h"
 #include "framework/run_log.h"
 #include "manifest/manifest_check.h"
@@ -40,28 +41,38 @@ void CUpdateController::Start(IUpdateView& view) {
     m_settings = ReadUpdateSettings();
     LogStart(m_settings);
     CompleteEarlierInstallation(m_settings.tempDir);
-    m_run.Init(&view, m_settings.baseUrl, m_settings.tempDir, m_settings.installDir);
-    std::vector<CUpdateFile> files = CheckManifest(ManifestCheckRequest{
-        m_settings.installDir, m_settings.tempDir, ManifestUrl(), m_settings.publicKey});
-    const bool update = !files.empty();
+    m_run.Init(&view, m_settings.baseUrls[0], m_settings.tempDir, m_settings.installDir);
+    ManifestCheckResult check = CheckManifest(ManifestCheckRequest{
+        m_settings.installDir, m_settings.tempDir, ManifestUrls(), m_settings.publicKey});
+    // An unfinished installation may still need its downloads.
+    if (!CInstallJournal(m_settings.tempDir).Exists())
+        RemoveStaleDownloads(m_settings.tempDir, check.files);
+    const bool update = !check.files.empty();
     HandShake(client, update);
     if (!update) {
         view.CloseUnseen();
         return;
     }
-    const DWORD total = TotalSize(files);
-    m_run.SetFiles(std::move(files));
+    const DWORD total = TotalSize(check.files);
+    m_run.SetFiles(std::move(check.files));
+    m_run.SetSites(m_settings.baseUrls, check.site);
+    m_run.SetClientProcess(client.DuplicateProcessHandle());
     view.ShowProgress(total);
     m_run.Start();
 }
 
 // A new number at every start keeps caches on the way from answering (the signature is asked
-// for with the same number).
-CString CUpdateController::ManifestUrl() const {
+// for with the same number, and so is every site).
+std::vector<CString> CUpdateController::ManifestUrls() const {
     srand(static_cast<unsigned>(time(nullptr)));
-    CString url;
-    url.Format("%supdate.xml?%d", m_settings.baseUrl.GetString(), rand() % 1000000 + 1);
-    return url;
+    const int query = rand() % 1000000 + 1;
+    std::vector<CString> urls;
+    for (const CString& base : m_settings.baseUrls) {
+        CString url;
+        url.Format("%supdate.xml?%d", base.GetString(), query);
+        urls.push_back(url);
+    }
+    return urls;
 }
 
 void CUpdateController::StopDownload() {

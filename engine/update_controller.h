@@ -44,7 +44,7 @@ public:
     void Finish();
 
 private:
-    CString ManifestUrl() const;
+    std::vector<CString> ManifestUrls() const;
 
     UpdateSettings m_settings;
     CUpdateRun m_run;

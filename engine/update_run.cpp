@@ -3,6 +3,8 @@
 #include "engine/update_work.h"
 #include "framework/run_log.h"
 
+#include <utility>
+
 namespace {
 
 const char* ResultText(RunResult result) {
@@ -65,6 +67,16 @@ BOOL CUpdateRun::AddFile(const char* pszRemoteName, const char* pszLocalName, co
 
 void CUpdateRun::SetFiles(std::vector<CUpdateFile> files) {
     m_work->m_files = std::move(files);
+}
+
+void CUpdateRun::SetSites(const std::vector<CString>& baseUrls, size_t nFirst) {
+    m_work->SetSites(baseUrls, nFirst);
+}
+
+void CUpdateRun::SetClientProcess(HANDLE hProcess) {
+    CKernelHandle owned(hProcess);
+    if (owned.IsValid())
+        std::swap(*m_work->m_clientProcess.Receive(), *owned.Receive());
 }
 
 const std::vector<CUpdateFile>& CUpdateRun::Files() const {

@@ -49,6 +49,11 @@ public:
     BOOL AddFile(const char* pszRemoteName, const char* pszLocalName, const char* pszMd5 = nullptr,
                  const char* pszSha256 = nullptr);
     void SetFiles(std::vector<CUpdateFile> files);
+    // Every site's base URL, in order, when there are more than the one Init named; the files are
+    // fetched from site nFirst on, and a site that fails hands over to the next.
+    void SetSites(const std::vector<CString>& baseUrls, size_t nFirst);
+    // The client's process (the run owns the handle): the installation waits for it to end.
+    void SetClientProcess(HANDLE hProcess);
     const std::vector<CUpdateFile>& Files() const;
     const CString& BaseUrl() const;
 

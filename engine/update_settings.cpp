@@ -1,5 +1,6 @@
 #include "engine/update_settings.h"
 
+#include "framework/format.h"
 #include "framework/program_info.h"
 #include "framework/run_log.h"
 #include "framework/win_app.h"
@@ -34,8 +35,18 @@ CString SiteWithScheme(const CString& site) {
 UpdateSettings ReadUpdateSettings() {
     UpdateSettings settings;
     settings.installDir = ProgramFolder();
-    settings.site = Setting("Download", "site1", kDefaultSite);
-    settings.baseUrl = SiteWithScheme(settings.site) + "/update/";
+    settings.sites.push_back(Setting("Download", "site1", kDefaultSite));
+    // More sites, numbered on without a gap, are tried in order when one fails.
+    for (int n = 2;; ++n) {
+        char key[16];
+        FormatText(key, sizeof(key), "site%d", n);
+        const CString site = Setting("Download", key, "");
+        if (site.IsEmpty())
+            break;
+        settings.sites.push_back(site);
+    }
+    for (const CString& site : settings.sites)
+        settings.baseUrls.push_back(SiteWithScheme(site) + "/update/");
     settings.tempDir = settings.installDir + Setting("Setup", "TempDir", "Update");
     settings.publicKey = Setting("Download", "PublicKey", "");
     return settings;
@@ -44,8 +55,14 @@ UpdateSettings ReadUpdateSettings() {
 void LogStart(const UpdateSettings& settings) {
     const CWinApp* app = AfxGetApp();
     const char* iniPath = app && app->m_pszProfileName ? app->m_pszProfileName : "(none)";
-    RunLog().Write("start: Updater %s, settings %s: site1=%s, TempDir=%s, PublicKey %s",
-                   ProgramVersion().GetString(), iniPath, settings.site.GetString(),
+    CString sites;
+    for (size_t i = 0; i < settings.sites.size(); ++i) {
+        CString site;
+        site.Format("site%u=%s, ", static_cast<unsigned>(i + 1), settings.sites[i].GetString());
+        sites += site;
+    }
+    RunLog().Write("start: Updater %s, settings %s: %sTempDir=%s, PublicKey %s",
+                   ProgramVersion().GetString(), iniPath, sites.GetString(),
                    settings.tempDir.GetString(), settings.publicKey.IsEmpty() ? "not set" : "set");
 }
 

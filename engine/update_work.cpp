@@ -1,5 +1,6 @@
 #include "engine/update_work.h"
 
+#include "engine/download/partial_download.h"
 #include "engine/install/installer.h"
 #include "framework/format.h"
 #include "framework/run_log.h"
@@ -9,6 +10,9 @@
 namespace {
 
 const UINT kMessageSize = 512;
+// A client that saves its state on closing may take seconds; one that never ends is given up on
+// after this, and the installation then fails on its files as any busy file fails it.
+const DWORD kClientExitWaitMs = 60000;
 const char kDownloadFailed[] = "下载 %s 文件失败";
 
 // The run's state follows the events that change it; the others leave it as it is.
@@ -60,6 +64,7 @@ BOOL CUpdateWork::Init(IUpdateNotify* pReceiver, const char* pszBaseUrl, const c
     m_strTargetDir = pszTargetDir;
     if (m_strBaseUrl.GetAt(m_strBaseUrl.GetLength() - 1) != '/')
         m_strBaseUrl += '/';
+    m_baseUrls.assign(1, m_strBaseUrl);
     // Only the last level is created; a missing parent makes the first download fail.
     if (!PathIsDirectoryA(m_strTempDir))
         CreateDirectoryA(m_strTempDir, nullptr);
@@ -68,9 +73,18 @@ BOOL CUpdateWork::Init(IUpdateNotify* pReceiver, const char* pszBaseUrl, const c
     CNetworkLimits limits;
     limits.hCancel = m_cancelEvent.Get();
     m_pSession->SetLimits(limits);
-    m_pDownloader =
-        std::make_unique<CDownloader>(*m_pSession, m_strBaseUrl, m_strTempDir, m_bCancel);
     return TRUE;
+}
+
+void CUpdateWork::SetSites(const std::vector<CString>& baseUrls, size_t nFirst) {
+    if (baseUrls.empty())
+        return;
+    m_baseUrls = baseUrls;
+    for (CString& url : m_baseUrls)
+        if (url.GetAt(url.GetLength() - 1) != '/')
+            url += '/';
+    m_nFirstSite = nFirst < m_baseUrls.size() ? nFirst : 0;
+    m_strBaseUrl = m_baseUrls[m_nFirstSite];
 }
 
 void CUpdateWork::RequestCancel() {
@@ -100,18 +114,24 @@ void CUpdateWork::OnFileAccepted(const CUpdateFile& file, DWORD dwAnnounced) {
     SendState(UPD_EVT_FILE_SIZE, 0, dwAnnounced, file.szRemoteName);
 }
 
-void CUpdateWork::OnFileBytes(const CUpdateFile& file, UINT nCount, DWORD dwFileBytes) {
-    m_dwReceived += nCount;
+void CUpdateWork::OnFileProgress(const CUpdateFile& file, DWORD dwFileBytes) {
+    m_dwReceived = m_dwDone + dwFileBytes;
     SendState(UPD_EVT_PROGRESS, dwFileBytes, m_dwReceived, file.szRemoteName);
 }
 
 RunResult CUpdateWork::Run() {
     RunLog().Write("run: downloading %u files", static_cast<unsigned>(m_files.size()));
+    if (m_pSession)
+        m_pDownloader = std::make_unique<CDownloader>(*m_pSession, m_baseUrls, m_nFirstSite,
+                                                      m_strTempDir, m_bCancel, m_cancelEvent.Get());
+    // What a failed or cancelled run received stays for the next run, which checks it by its
+    // digest; what no digest can check is worth nothing to it.
     const RunResult downloaded = DownloadAll();
     if (downloaded == RunResult::Failed)
-        RemoveTemporaries(); // a failed run leaves nothing behind
+        RemoveTemporaries(false);
     if (downloaded != RunResult::Running)
         return downloaded;
+    WaitForClient();
     const RunResult installed = InstallAll();
     if (installed == RunResult::Installed) {
         RunLog().Write("install: done, %u files placed", static_cast<unsigned>(m_files.size()));
@@ -121,7 +141,7 @@ RunResult CUpdateWork::Run() {
 }
 
 RunResult CUpdateWork::DownloadAll() {
-    m_dwReceived = 0;
+    m_dwReceived = m_dwDone = 0;
     for (const CUpdateFile& file : m_files) {
         char message[kMessageSize] = {};
         const DWORD started = GetTickCount(), receivedBefore = m_dwReceived;
@@ -132,10 +152,6 @@ RunResult CUpdateWork::DownloadAll() {
             return outcome;
         }
         if (outcome == RunResult::Failed) {
-            // A partial or unverified file must not be taken for a download later.
-            const CString failedTemp = m_pDownloader ? m_pDownloader->TempPathOf(file) : CString();
-            if (!failedTemp.IsEmpty())
-                DeleteFileA(failedTemp);
             RunLog().Write("download %s failed after %lu bytes in %lu ms: %s", file.szRemoteName,
                            m_dwReceived - receivedBefore, GetTickCount() - started, message);
             SendState(UPD_EVT_FAILED, 0, 0, message);
@@ -146,6 +162,7 @@ RunResult CUpdateWork::DownloadAll() {
                        file.szSha256[0] ? "sha256 matches"
                        : file.szMd5[0]  ? "md5 matches"
                                         : "not checked");
+        m_dwDone = m_dwReceived;
         SendState(UPD_EVT_FILE_DONE, 0, 0, file.szRemoteName);
     }
     SendState(UPD_EVT_DOWNLOADED, 0, 0, nullptr);
@@ -182,8 +199,7 @@ RunResult CUpdateWork::InstallAll() {
     RunLog().Write("install: begin, %u files", static_cast<unsigned>(m_files.size()));
     std::vector<InstallItem> items;
     for (const CUpdateFile& file : m_files)
-        items.push_back(InstallItem{m_pDownloader ? m_pDownloader->TempPathOf(file) : CString(),
-                                    file.szLocalName});
+        items.push_back(InstallItem{TempPathOf(m_strTempDir, file), file.szLocalName});
     CInstallation installation(m_strTempDir, m_strTargetDir);
     bool placed = false;
     try {
@@ -208,12 +224,25 @@ RunResult CUpdateWork::InstallAll() {
     return RunResult::Failed;
 }
 
-void CUpdateWork::RemoveTemporaries() const {
-    if (!m_pDownloader)
-        return;
+void CUpdateWork::RemoveTemporaries(bool bVerifiable) const {
     for (const CUpdateFile& file : m_files) {
-        const CString path = m_pDownloader->TempPathOf(file);
-        if (!path.IsEmpty())
+        const CString path = TempPathOf(m_strTempDir, file);
+        if (!path.IsEmpty() && (bVerifiable || (!file.szMd5[0] && !file.szSha256[0]))) {
             DeleteFileA(path);
+            DeleteFileA(ResumeRecordPath(path));
+        }
     }
+}
+
+void CUpdateWork::WaitForClient() {
+    if (!m_clientProcess.IsValid() ||
+        WaitForSingleObject(m_clientProcess.Get(), 0) == WAIT_OBJECT_0)
+        return;
+    RunLog().Write("install: waiting for the client's process to end");
+    const DWORD started = GetTickCount();
+    const bool ended =
+        WaitForSingleObject(m_clientProcess.Get(), kClientExitWaitMs) == WAIT_OBJECT_0;
+    RunLog().Write(ended ? "install: the client ended after %lu ms"
+                         : "install: the client still runs after %lu ms; installing all the same",
+                   GetTickCount() - started);
 }

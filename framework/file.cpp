@@ -115,6 +115,20 @@ void CFile::Write(const void* lpBuf, UINT nCount) {
         throw new CFileException(CFileException::diskFull, ERROR_DISK_FULL, m_strFileName);
 }
 
+ULONGLONG CFile::SeekToEnd() {
+    LARGE_INTEGER none = {}, end = {};
+    if (!SetFilePointerEx(m_hFile, none, &end, FILE_END))
+        ThrowLastError();
+    return static_cast<ULONGLONG>(end.QuadPart);
+}
+
+void CFile::SetLength(ULONGLONG nLength) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(nLength);
+    if (!SetFilePointerEx(m_hFile, at, nullptr, FILE_BEGIN) || !SetEndOfFile(m_hFile))
+        ThrowLastError();
+}
+
 void CFile::Close() {
     if (m_hFile != INVALID_HANDLE_VALUE) {
         CloseHandle(m_hFile);

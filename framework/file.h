@@ -66,6 +66,10 @@ public:
     UINT Read(void* lpBuf, UINT nCount);
     // Throws CFileException* unless every byte was written.
     void Write(const void* lpBuf, UINT nCount);
+    // Moves to the end and returns the length; throws CFileException* on an error.
+    ULONGLONG SeekToEnd();
+    // Cuts or extends the file to nLength bytes and moves there; throws CFileException*.
+    void SetLength(ULONGLONG nLength);
     void Close();
     bool IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
     HANDLE GetHandle() const { return m_hFile; }

@@ -1,7 +1,27 @@
 #include "framework/http_fetch.h"
 
-CHttpFetch::CHttpFetch(CInternetSession& session, const char* pszUrl, DWORD dwFlags)
-    : m_file(session.OpenURL(pszUrl, 1, dwFlags)) {
+namespace {
+
+// The decimal number at p, which must fit 64 bits; p is left after its last digit.
+bool ParseNumber(const char*& p, unsigned long long& nValue) {
+    unsigned long long value = 0;
+    const char* start = p;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        const unsigned digit = static_cast<unsigned>(*p - '0');
+        if (value > (~0ull - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    nValue = value;
+    return p != start;
+}
+
+} // namespace
+
+CHttpFetch::CHttpFetch(CInternetSession& session, const char* pszUrl, DWORD dwFlags,
+                       const char* pszHeaders)
+    : m_file(session.OpenURL(pszUrl, 1, dwFlags, pszHeaders,
+                             pszHeaders ? static_cast<DWORD>(-1) : 0)) {
     if (!m_file->QueryInfoStatusCode(m_dwStatus))
         m_dwStatus = 0;
 }
@@ -15,18 +35,20 @@ bool CHttpFetch::Length(unsigned long long& nLength) const {
     if (!Header(HTTP_QUERY_CONTENT_LENGTH, text))
         return false;
     // Parsed from the text: the header's numeric form has 32 bits only.
-    unsigned long long value = 0;
     const char* p = text.GetString();
-    if (!*p)
+    if (!ParseNumber(p, nLength) || *p)
         throw new CHttpBodyError;
-    for (; *p; ++p) {
-        const unsigned digit = static_cast<unsigned>(*p - '0');
-        if (digit > 9 || value > (~0ull - digit) / 10)
-            throw new CHttpBodyError;
-        value = value * 10 + digit;
-    }
-    nLength = value;
     return true;
+}
+
+bool CHttpFetch::ContentRange(unsigned long long& nFirst, unsigned long long& nTotal) const {
+    CString text;
+    if (!Header(HTTP_QUERY_CONTENT_RANGE, text) || text.Left(6) != "bytes ")
+        return false;
+    const char* p = text.GetString() + 6;
+    unsigned long long last = 0;
+    return ParseNumber(p, nFirst) && *p++ == '-' && ParseNumber(p, last) && *p++ == '/' &&
+           ParseNumber(p, nTotal) && !*p && nFirst <= last && last < nTotal;
 }
 
 bool CHttpFetch::ReadBody(IHttpBodySink& sink) {

@@ -32,9 +32,11 @@ protected:
 
 class CHttpFetch {
 public:
-    // Opens the URL and waits for the reply's headers; throws CInternetException* on a network
-    // failure, a limit or a cancel (as CInternetSession::OpenURL does).
-    CHttpFetch(CInternetSession& session, const char* pszUrl, DWORD dwFlags);
+    // Opens the URL, with extra request headers when given ("Name: value\r\n" lines), and waits
+    // for the reply's headers; throws CInternetException* on a network failure, a limit or a
+    // cancel (as CInternetSession::OpenURL does).
+    CHttpFetch(CInternetSession& session, const char* pszUrl, DWORD dwFlags,
+               const char* pszHeaders = nullptr);
 
     DWORD Status() const { return m_dwStatus; } // 0 when the reply has none
     // A header as the server sent it; false when it is absent.
@@ -42,6 +44,9 @@ public:
     // The announced length: false when there is none; throws CHttpBodyError* when it is not a
     // decimal number that fits 64 bits.
     bool Length(unsigned long long& nLength) const;
+    // A 206 reply's "Content-Range: bytes FIRST-LAST/TOTAL": false when it is absent or not of
+    // that form (an unknown total, "*", is refused too).
+    bool ContentRange(unsigned long long& nFirst, unsigned long long& nTotal) const;
     // Reads the body into the sink to its end: always a first piece, then up to the announced
     // length or, without one, until the data ends. True when it was read whole; false when the
     // sink stopped it. Throws as the constructor does, and CHttpBodyError* when the body ends

@@ -30,8 +30,8 @@ private:
 };
 
 // The files to fetch; throws on every failure.
-std::vector<CUpdateFile> FilesToFetch(const ManifestCheckRequest& request) {
-    const std::string bytes = FetchManifestBytes(request.url, request.publicKey);
+std::vector<CUpdateFile> FilesToFetch(const ManifestCheckRequest& request, size_t& site) {
+    const std::string bytes = FetchManifestBytes(request.urls, request.publicKey, site);
     bool complete = false;
     const std::vector<ManifestEntry> entries =
         ReadManifestEntries(bytes, !request.publicKey.IsEmpty(), complete);
@@ -66,16 +66,17 @@ std::vector<CUpdateFile> FilesToFetch(const ManifestCheckRequest& request) {
 
 } // namespace
 
-std::vector<CUpdateFile> CheckManifest(const ManifestCheckRequest& request) {
+ManifestCheckResult CheckManifest(const ManifestCheckRequest& request) {
     // Any failure means "nothing to update" to the client; the log keeps the cause.
+    ManifestCheckResult result;
     try {
-        std::vector<CUpdateFile> files = FilesToFetch(request);
-        if (files.empty())
+        result.files = FilesToFetch(request, result.site);
+        if (result.files.empty())
             RunLog().Write("manifest check: up to date, nothing to fetch");
         else
             RunLog().Write("manifest check: %u files to fetch",
-                           static_cast<unsigned>(files.size()));
-        return files;
+                           static_cast<unsigned>(result.files.size()));
+        return result;
     } catch (CInternetException* e) {
         char text[256] = "";
         e->GetErrorMessage(text, sizeof(text));
@@ -89,7 +90,7 @@ std::vector<CUpdateFile> CheckManifest(const ManifestCheckRequest& request) {
     } catch (...) {
         RunLog().Write("manifest check failed");
     }
-    return {};
+    return ManifestCheckResult();
 }
 
 DWORD TotalSize(const std::vector<CUpdateFile>& files) {

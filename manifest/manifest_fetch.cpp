@@ -14,6 +14,12 @@ const size_t kMaxManifestBytes = 16 * 1024 * 1024;
 const DWORD kOpenFlags =
     INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
 
+// A site that fails itself (a status of 500 or more): another site may serve.
+class CSiteFailed : public CManifestRefused {
+public:
+    using CManifestRefused::CManifestRefused;
+};
+
 // A whole body in memory, up to the cap.
 class CBodyText : public IHttpBodySink {
 public:
@@ -43,6 +49,8 @@ std::string FetchBytes(const char* pszUrl, const char* pszWhat) {
     if (fetch.Status() != HTTP_STATUS_OK) {
         char reason[64];
         FormatText(reason, sizeof(reason), "%s: HTTP status %lu", pszWhat, fetch.Status());
+        if (fetch.Status() >= 500)
+            throw new CSiteFailed(reason);
         throw new CManifestRefused(reason);
     }
     CBodyText body;
@@ -61,15 +69,10 @@ std::string SignatureUrlOf(const char* pszManifestUrl) {
                                       : url.substr(0, query) + ".sig" + url.substr(query);
 }
 
-} // namespace
-
-std::string FetchManifestBytes(const char* pszUrl, const char* pszPublicKey) {
-    const bool bSigned = pszPublicKey && *pszPublicKey;
-    std::vector<BYTE> publicKey;
-    if (bSigned && !DecodePublicKey(pszPublicKey, publicKey))
-        throw new CManifestRefused("PublicKey cannot be read");
+// The manifest and, with a key, its verified signature, both from one site.
+std::string FetchFromSite(const char* pszUrl, const std::vector<BYTE>& publicKey) {
     std::string bytes = FetchBytes(pszUrl, "manifest");
-    if (bSigned) {
+    if (!publicKey.empty()) {
         const std::string signature = FetchBytes(SignatureUrlOf(pszUrl).c_str(), "signature");
         if (!VerifySignature(publicKey, bytes.data(), bytes.size(), signature.data(),
                              signature.size()))
@@ -77,4 +80,36 @@ std::string FetchManifestBytes(const char* pszUrl, const char* pszPublicKey) {
         RunLog().Write("signature: verified");
     }
     return bytes;
+}
+
+void LogSiteFailed(size_t site, const CException& e, const CString& next) {
+    char text[256] = "";
+    e.GetErrorMessage(text, sizeof(text));
+    RunLog().Write("manifest: site%u failed (%s); trying site%u %s",
+                   static_cast<unsigned>(site + 1), text, static_cast<unsigned>(site + 2),
+                   next.GetString());
+}
+
+} // namespace
+
+std::string FetchManifestBytes(const std::vector<CString>& urls, const char* pszPublicKey,
+                               size_t& site) {
+    std::vector<BYTE> publicKey;
+    if (pszPublicKey && *pszPublicKey && !DecodePublicKey(pszPublicKey, publicKey))
+        throw new CManifestRefused("PublicKey cannot be read");
+    for (site = 0;; ++site) {
+        try {
+            return FetchFromSite(urls.at(site), publicKey);
+        } catch (CInternetException* e) { // the site cannot be reached
+            if (site + 1 >= urls.size())
+                throw;
+            LogSiteFailed(site, *e, urls[site + 1]);
+            e->Delete();
+        } catch (CSiteFailed* e) {
+            if (site + 1 >= urls.size())
+                throw;
+            LogSiteFailed(site, *e, urls[site + 1]);
+            e->Delete();
+        }
+    }
 }

@@ -67,6 +67,10 @@ bool CInstallJournal::Begin(const std::vector<InstallMove>& moves) {
     return WriteFlushed(m_path, text, false);
 }
 
+bool CInstallJournal::Exists() const {
+    return ::Exists(m_path);
+}
+
 bool CInstallJournal::MarkUndo() {
     return WriteFlushed(m_path, std::string(kUndo) + "\r\n", true);
 }

@@ -30,6 +30,7 @@ public:
     // Reads the journal; false when there is none or it was not written to its end.
     bool Read(std::vector<InstallMove>& moves, bool& bUndo) const;
     const std::string& Path() const { return m_path; }
+    bool Exists() const;
 
 private:
     std::string m_path;

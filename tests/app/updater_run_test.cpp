@@ -264,13 +264,41 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
                                      std::regex("GET /down/update/update\\.xml\\?"
                                                 "([1-9][0-9]{0,5}|1000000) HTTP/1\\.1")))
             << requests[before]; // with a cache-busting number
+        // A wrong digest is fetched once more before the run gives up.
         EXPECT_EQ(std::count(requests.begin() + before, requests.end(),
                              "GET /down/update/a.dat HTTP/1.1"),
-                  none ? 0 : 1);
+                  none        ? 0
+                  : c.corrupt ? 2
+                              : 1);
         ExpectLogged({c.logged, none        ? "run end: nothing to update"
                                 : installed ? "run end: installed"
                                             : "run end: failed"});
     }
+}
+
+// site1 refuses connections, so the manifest and the file come from site2. The client takes 6 s
+// to exit once asked to close, holding its own executable, which the release replaces: the
+// installation waits for its process, and the new client starts.
+TEST_F(UpdaterRun, AnUnreachableSiteAndASlowClientStillGetTheUpdate) {
+    TestHttpServer closed;
+    ASSERT_TRUE(closed.Start());
+    const std::string refused = closed.Url("/down");
+    closed.Stop();
+    const std::string client = ReadWholeFile(WinePath(CLIENT_EXE_UNIX));
+    const std::string release = client + "appended: the new release still runs";
+    Prepare("sites", Manifest({{"Quillmarket.exe", static_cast<unsigned long>(release.size())}}));
+    ASSERT_TRUE(WriteWholeFile(*folder / "Updater.INI", "[Download]\r\nsite1=" + refused +
+                                                            "\r\nsite2=" + server.Url("/down")));
+    server.Set("/down/update/Quillmarket.exe", Body(release));
+    SetEnvironmentVariableA("QUILLMARKET_CLOSE_DELAY_MS", "6000");
+    ASSERT_TRUE(programs->StartClient());
+    SetEnvironmentVariableA("QUILLMARKET_CLOSE_DELAY_MS", nullptr); // not for the new client
+    ASSERT_TRUE(programs->StartUpdater());
+    EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
+    ASSERT_TRUE(programs->WaitClientRestarted(15000));
+    EXPECT_EQ(Installed("Quillmarket.exe"), release);
+    ExpectLogged({"manifest: site1 failed", "site2", "install: waiting for the client's process",
+                  "install: the client ended after", "run end: installed"});
 }
 
 // The updater stopped at a step of a 13-file installation, as by a crash: the next start

@@ -1,6 +1,7 @@
 // Whole runs of the engine's worker against the test server: the events a receiver sees, the
 // files written and installed, and where a cancel request takes effect.
 #include "engine/install/install_journal.h"
+#include "digest/file_digest.h"
 #include "engine/update_run.h"
 #include "tests/support/notify_recorder.h"
 #include "tests/support/replies.h"
@@ -44,8 +45,10 @@ struct EngineRun {
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // Silence fails a request after 1.5 s here instead of 30 s.
+        // Silence fails a request after 1.5 s here instead of 30 s, and the first wait before a
+        // new try is 10 ms instead of a second.
         SetEnvironmentVariableA("UPDATER_TEST_ONLY_IDLE_LIMIT_MS", "1500");
+        SetEnvironmentVariableA("UPDATER_TEST_ONLY_RETRY_DELAY_MS", "10");
         ASSERT_TRUE(server.Start());
     }
     TestHttpServer server;
@@ -100,27 +103,35 @@ TEST_F(EngineTest, TwoFilesAreReceivedThenInstalled) {
                                         "GET /update/\xca\xfd\xbe\xdd.dat HTTP/1.1"}));
 }
 
-// What becomes of the second file's reply. A body is the file unless it is short, an error
-// status or one of the two HTML openings compared exactly at the first byte; without a length it
-// is read to its end; a well-formed digest is held to in either letter case, anything else in
-// its place is ignored. A failure ends the run with one event carrying the program's text, or
-// for a platform failure (refused, timed out, no folder) the platform's own: nothing is
-// installed, nothing later tried, no download kept.
+// What becomes of the second file's replies. A body is the file unless it is short, an error
+// status or one of the two HTML openings compared exactly at the first byte, and those screens
+// give way to a well-formed digest; without a length it is read to its end; a digest is held to
+// in either letter case, anything else in its place is ignored. Passing faults (a drop, silence,
+// a busy or unreachable server) are tried again, continuing what arrived where the server allows
+// it; a wrong digest is fetched once more. A failure ends the run with one event carrying the
+// program's text, or for a platform failure (refused, timed out, no folder) the platform's own:
+// nothing is installed, nothing later tried, nothing kept that no digest could check.
 TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
     TestHttpServer closed;
     ASSERT_TRUE(closed.Start());
     const std::string refused = closed.Url("/u/");
     closed.Stop(); // nothing listens there now
-    HttpReply cut = Generated(20000), unsized = Generated(30000);
+    HttpReply cut = Generated(20000), unsized = Generated(30000), reset, whole = Generated(300000);
     cut.announcedLength = 50000; // ends before its announced length
     unsized.sendContentLength = false;
+    reset.reset = true;
+    whole.etag = "\"v1\"";
+    HttpReply dropped = whole, deaf = whole;
+    dropped.dropAfter = 100000;
+    deaf.ignoreRange = true;
     const std::string pad = " padding to make it long enough", ok = "exactly twenty-two ch.";
     const char* failedB = "下载 b.dat 文件失败";
     const char *platform = nullptr, *installed = "1 3 4* 5 1 3 4* 5 6 8 9",
                *second = "1 3 4* 5 1 3 4* 32", *rejected = "1 3 4* 5 1 32";
     struct Case {
         const char* what;
-        HttpReply a, b;
+        HttpReply a;
+        std::vector<HttpReply> b; // in turn; the last one answers again
         const char* sequence;
         const char* text; // of the failure
         size_t requests;  // the files after a failure are never tried
@@ -128,49 +139,148 @@ TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
         const char* sha256B = nullptr;
         std::string url = "", tempDir = "t";
     } cases[] = {
-        {"digests in the file's form", Generated(100), Body(ok), installed, "", 2,
+        {"digests in the file's form",
+         Generated(100),
+         {Body(ok)},
+         installed,
+         "",
+         2,
          "adf36cd257f037b483c5d8e174a8feec",
          "137f2f13e0d0fb86477742620095dfc745686c5d5376326fd9dc631a36816125"},
-        {"md5 in capitals", Generated(100), Body(ok), installed, "", 2,
+        {"md5 in capitals",
+         Generated(100),
+         {Body(ok)},
+         installed,
+         "",
+         2,
          "ADF36CD257F037B483C5D8E174A8FEEC"},
-        {"md5 a placeholder", Generated(100), Body(ok), installed, "", 2, "fetch every time"},
-        {"md5 of 31 digits", Generated(100), Body(ok), installed, "", 2,
+        {"md5 a placeholder", Generated(100), {Body(ok)}, installed, "", 2, "fetch every time"},
+        {"md5 of 31 digits",
+         Generated(100),
+         {Body(ok)},
+         installed,
+         "",
+         2,
          "ADF36CD257F037B483C5D8E174A8FEE"},
-        {"no length", Generated(100), unsized, installed, "", 2},
-        {"<HTML>", Generated(100), Body("<HTML>" + pad), installed, "", 2},
-        {"blank, <html>", Generated(100), Body(" <html>" + pad), installed, "", 2},
-        {"21 characters", Generated(100), Body("twenty-one characters"), rejected, failedB, 2},
-        {"<html>", Generated(100), Body("<html>" + pad), rejected, failedB, 2},
-        {"<!DOCTYPE HTML PUBLIC", Generated(100),
-         Body("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">"), rejected, failedB, 2},
-        {"status 500", Generated(100), Body("a plain error page of the server" + pad, 500),
-         rejected, failedB, 2},
-        {"cut short", Generated(9000), cut, second, failedB, 2},
-        {"first file never answered", Silent(), Generated(100), "1 32", platform, 1},
-        {"length larger than the body, connection kept", Generated(9000), Lying(20000, 50000),
-         second, platform, 2},
-        {"length beyond 32 bits", Generated(9000), Lying(20000, 99999999999), rejected, failedB, 2},
-        {"wrong bytes for the md5", Generated(9000), Generated(20000), second, failedB, 2,
+        {"no length", Generated(100), {unsized}, installed, "", 2},
+        {"<HTML>", Generated(100), {Body("<HTML>" + pad)}, installed, "", 2},
+        {"blank, <html>", Generated(100), {Body(" <html>" + pad)}, installed, "", 2},
+        {"21 characters", Generated(100), {Body("twenty-one characters")}, rejected, failedB, 2},
+        // Tiny files whose digest proves them right.
+        {"21 characters with their md5",
+         Generated(100),
+         {Body("twenty-one characters")},
+         installed,
+         "",
+         2,
+         "1725618f634e243a96274e170cb70c56"},
+        {"1 byte with its md5",
+         Generated(100),
+         {Body("x")},
+         installed,
+         "",
+         2,
+         "9dd4e461268c8034f5c8564e155c67a6"},
+        {"5 bytes with their sha256",
+         Generated(100),
+         {Body("hello")},
+         installed,
+         "",
+         2,
+         nullptr,
+         "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824"},
+        {"<html>", Generated(100), {Body("<html>" + pad)}, rejected, failedB, 2},
+        {"<!DOCTYPE HTML PUBLIC",
+         Generated(100),
+         {Body("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">")},
+         rejected,
+         failedB,
+         2},
+        {"status 404", Generated(100), {Body("not here" + pad, 404)}, rejected, failedB, 2},
+        {"status 500, eight tries",
+         Generated(100),
+         {Body("an error page" + pad, 500)},
+         rejected,
+         failedB,
+         9},
+        {"503, then reset before a byte",
+         Generated(100),
+         {Body("busy" + pad, 503), reset, Generated(100)},
+         installed,
+         "",
+         4},
+        {"cut short, eight tries", Generated(9000), {cut}, second, failedB, 9},
+        {"silent, then answered", Generated(100), {Silent(), Generated(100)}, installed, "", 3},
+        {"length larger than the body, connection kept, then whole",
+         Generated(9000),
+         {Lying(20000, 50000), Generated(20000)},
+         installed,
+         "",
+         3},
+        {"dropped twice, continued", Generated(100), {dropped, dropped, whole}, installed, "", 4},
+        {"dropped, then Range ignored", Generated(100), {dropped, deaf}, installed, "", 3},
+        {"length beyond 32 bits",
+         Generated(9000),
+         {Lying(20000, 99999999999)},
+         rejected,
+         failedB,
+         2},
+        {"wrong bytes for the md5, twice",
+         Generated(9000),
+         {Generated(20000)},
+         second,
+         failedB,
+         3,
          "0123456789ABCDEF0123456789abcdef"},
         // A signed manifest's SHA-256 (of "abc"), held to after the md5 passed.
-        {"wrong bytes for the sha256", Generated(9000), Generated(20000), second, failedB, 2,
-         nullptr, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"connection refused", Generated(100), Generated(100), "1 32", platform, 0, nullptr,
-         nullptr, refused},
-        {"no such folder", Generated(100), Generated(100), "1 3 32", platform, 1, nullptr, nullptr,
-         "", "no\\such\\folder"},
-        {"temporary path too long", Generated(100), Generated(100), "1 3 32", kFailedA, 1, nullptr,
-         nullptr, "", std::string(240, 'd')},
+        {"wrong bytes for the sha256, twice",
+         Generated(9000),
+         {Generated(20000)},
+         second,
+         failedB,
+         3,
+         nullptr,
+         "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"connection refused, eight tries",
+         Generated(100),
+         {Generated(100)},
+         "1 32",
+         platform,
+         0,
+         nullptr,
+         nullptr,
+         refused},
+        {"no such folder",
+         Generated(100),
+         {Generated(100)},
+         "1 3 32",
+         platform,
+         1,
+         nullptr,
+         nullptr,
+         "",
+         "no\\such\\folder"},
+        {"temporary path too long",
+         Generated(100),
+         {Generated(100)},
+         "1 3 32",
+         kFailedA,
+         1,
+         nullptr,
+         nullptr,
+         "",
+         std::string(240, 'd')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const bool done = c.sequence == installed;
         const std::string base = "/" + std::to_string(server.Requests().size()) + "/";
         const size_t before = server.Requests().size();
+        const unsigned long long sentBefore = server.BodyBytesSent();
         EngineRun run(c.url.empty() ? server.Url(base) : c.url, c.tempDir);
         ASSERT_TRUE(WriteWholeFile(run.folder / "a.dat", "installed a"));
         server.Set(base + "a.dat", c.a);
-        server.Set(base + "b.dat", c.b);
+        server.SetSequence(base + "b.dat", c.b);
         run.run.AddFile("a.dat", nullptr);
         ASSERT_TRUE(run.run.AddFile("b.dat", nullptr, c.md5B, c.sha256B));
         const DWORD start = GetTickCount();
@@ -180,8 +290,14 @@ TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
         EXPECT_EQ(server.Requests().size() - before, c.requests);
         EXPECT_FALSE(run.Exists(run.Temp("a.dat")) || run.Exists(run.Temp("b.dat")));
         if (done) {
-            EXPECT_EQ(ReadWholeFile(run.folder / "b.dat"),
-                      c.b.generatedSize ? GeneratedContent(c.b.generatedSize) : c.b.body);
+            const HttpReply& b = c.b.back();
+            const std::string content =
+                b.generatedSize ? GeneratedContent(b.generatedSize) : b.body;
+            EXPECT_EQ(ReadWholeFile(run.folder / "b.dat"), content);
+            // What was received is never fetched again while the server continues it.
+            if (c.b.size() > 1 && !b.etag.empty() && !b.ignoreRange) {
+                EXPECT_LE(server.BodyBytesSent() - sentBefore, (content.size() + 9000) * 102 / 100);
+            }
             continue;
         }
         const std::string text = run.events.Events().back().text;
@@ -243,6 +359,49 @@ TEST_F(EngineTest, CancelOrExceptionInsideTheRunEndsIt) {
             EXPECT_EQ(ReadWholeFile(run.Temp("a.dat")), GeneratedContent(8192));
         }
     }
+}
+
+// What a failed or cancelled run received serves the next run of the same release: a finished
+// download that its digest proves is not fetched again, and a file cancelled at its half
+// continues where it stopped, so that at most 55% of it crosses the network again.
+TEST_F(EngineTest, WhatARunReceivedServesTheNext) {
+    const size_t size = 16 << 20;
+    HttpReply big = Generated(size);
+    big.etag = "\"r1\"";
+    server.Set("/k/big.dat", big);
+    server.Set("/k/small.dat", Body("twenty-one characters"));
+    CFileDigest digest;
+    const std::string content = GeneratedContent(size);
+    digest.Update(reinterpret_cast<const BYTE*>(content.data()), static_cast<DWORD>(size));
+    const CString bigMd5 = digest.Final();
+    InstallFolder folder{"kept"};
+    const auto runOnce = [&](bool withBig, std::function<void(CUpdateRun&, NotifyRecorder&)> act) {
+        NotifyRecorder events;
+        CUpdateRun run;
+        EXPECT_TRUE(run.Init(&events, server.Url("/k/").c_str(), (folder / "t").c_str(),
+                             folder.Path().c_str()));
+        run.AddFile("small.dat", nullptr, "1725618f634e243a96274e170cb70c56");
+        run.AddFile(withBig ? "big.dat" : "gone.dat", nullptr, withBig ? bigMd5.GetString() : "");
+        act(run, events);
+        const size_t before = server.Requests().size();
+        EXPECT_TRUE(run.Start() && run.Wait(60000));
+        const std::vector<std::string> all = server.Requests();
+        return std::vector<std::string>(all.begin() + before, all.end());
+    };
+    const auto nothing = [](CUpdateRun&, NotifyRecorder&) {};
+    // A missing second file fails the run; the first, finished and verified, stays.
+    EXPECT_EQ(runOnce(false, nothing).size(), 2u);
+    // Cancelled once half of the large file is in; the small one is not fetched again.
+    const std::vector<std::string> cancelled = runOnce(true, [](CUpdateRun& r, NotifyRecorder& e) {
+        e.ActAt(UPD_EVT_PROGRESS, 1 + (8 << 20) / 8192, [&r] { r.Cancel(); });
+    });
+    EXPECT_EQ(cancelled, std::vector<std::string>{"GET /k/big.dat HTTP/1.1"});
+    const unsigned long long sentBefore = server.BodyBytesSent();
+    EXPECT_EQ(runOnce(true, nothing), std::vector<std::string>{"GET /k/big.dat HTTP/1.1"});
+    EXPECT_LE(server.BodyBytesSent() - sentBefore, size * 55 / 100);
+    EXPECT_EQ(ReadWholeFile(folder / "big.dat"), content);
+    EXPECT_EQ(ReadWholeFile(folder / "small.dat"), "twenty-one characters");
+    EXPECT_FALSE(PathFileExistsA((folder / "t\\big.dat.dtm.resume").c_str()));
 }
 
 // A cancel while a read waits on a silent server ends the run within the promised 2 s, as any

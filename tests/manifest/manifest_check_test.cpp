@@ -73,9 +73,11 @@ protected:
         m_server.Set(m_path, manifest);
         m_server.Set("/update/update.xml.sig" + query, signature);
         const size_t before = m_server.Requests().size();
-        m_files =
-            CheckManifest(ManifestCheckRequest{m_install.c_str(), (m_root / "temp").c_str(),
-                                               m_server.Url(m_path).c_str(), publicKey.c_str()});
+        m_files = CheckManifest(ManifestCheckRequest{m_install.c_str(),
+                                                     (m_root / "temp").c_str(),
+                                                     {m_server.Url(m_path).c_str()},
+                                                     publicKey.c_str()})
+                      .files;
         m_total = TotalSize(m_files);
         const BOOL result = !m_files.empty();
         const Names all = m_server.Requests();
@@ -209,7 +211,7 @@ TEST_F(ManifestCheckTest, EveryFailureIsFalseAndQueuesNothing) {
     }
     const std::string url = m_server.Url("/update/update.xml?stopped");
     m_server.Stop(); // nobody listening
-    m_files = CheckManifest(ManifestCheckRequest{m_install.c_str(), "", url.c_str(), ""});
+    m_files = CheckManifest(ManifestCheckRequest{m_install.c_str(), "", {url.c_str()}, ""}).files;
     EXPECT_TRUE(m_files.empty());
     EXPECT_EQ(Queued(), "");
 }

@@ -45,8 +45,11 @@ protected:
     BOOL Check(const std::string& installDir) {
         m_server.Set("/update.xml", Body(Manifest()));
         const std::vector<CUpdateFile> files =
-            CheckManifest(ManifestCheckRequest{installDir.c_str(), (m_root / "temp").c_str(),
-                                               m_server.Url("/update.xml").c_str(), ""});
+            CheckManifest(ManifestCheckRequest{installDir.c_str(),
+                                               (m_root / "temp").c_str(),
+                                               {m_server.Url("/update.xml").c_str()},
+                                               ""})
+                .files;
         m_total = TotalSize(files);
         m_queued.clear();
         for (const CUpdateFile& file : files)

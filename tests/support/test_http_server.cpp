@@ -4,6 +4,7 @@
 #include "test_http_server.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -17,6 +18,13 @@ constexpr std::size_t kMaxHead = 64 * 1024;      // request data is untrusted
 constexpr unsigned long long kChunk = 64 * 1024; // generated bodies never exist whole
 
 using UniqueHandle = std::unique_ptr<void, decltype(&CloseHandle)>;
+
+HttpReply NotFound() {
+    HttpReply reply;
+    reply.status = 404;
+    reply.body = "404 Not Found\n";
+    return reply;
+}
 
 UniqueHandle NewEvent() {
     return UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr), &CloseHandle);
@@ -36,7 +44,9 @@ struct TestHttpServer::Impl {
     mutable std::mutex mu; // guards the rules, the log and the stall count
     std::condition_variable cv;
     std::map<std::string, HttpReply> exact, prefixes;
-    HttpReply fallback{404, "404 Not Found\n"};
+    std::map<std::string, std::vector<HttpReply>> sequences;
+    unsigned long long bodyBytes = 0;
+    HttpReply fallback = NotFound();
     std::vector<std::string> lines;
     int stalled = 0;
     unsigned releases = 0;
@@ -110,26 +120,59 @@ struct TestHttpServer::Impl {
                 return; // not a request line
             reply = Lookup(request.substr(first + 1, last - first - 1));
         }
+        if (reply.reset)
+            return; // closed before a byte of a reply
         if (!reply.answer) {
             Stall(); // a host that accepted the connection and then went silent
             return;
         }
         const unsigned long long size =
             reply.generatedSize ? reply.generatedSize : reply.body.size();
-        std::string text = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\n";
+        const unsigned long long from = RangeStart(head, reply, size);
+        std::string text = "HTTP/1.1 " + std::to_string(from ? 206 : reply.status) + " Status\r\n";
         if (reply.sendContentLength)
-            text += "Content-Length: " +
-                    std::to_string(reply.announcedLength < 0 ? size : reply.announcedLength) +
-                    "\r\n";
+            text +=
+                "Content-Length: " +
+                std::to_string(reply.announcedLength < 0 ? size - from : reply.announcedLength) +
+                "\r\n";
+        if (from)
+            text += "Content-Range: bytes " + std::to_string(from) + "-" +
+                    std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n";
+        if (!reply.etag.empty())
+            text += "ETag: " + reply.etag + "\r\n";
+        unsigned long long end = size;
+        if (reply.dropAfter >= 0)
+            end = (std::min)(end, from + reply.dropAfter);
         const unsigned long long stallAt =
-            reply.stallAfter < 0 ? size : (std::min)(0ull + reply.stallAfter, size);
-        if (SendAll(s, text + "Connection: close\r\n\r\n") && SendBody(s, reply, 0, stallAt) &&
+            reply.stallAfter < 0 ? end : (std::min)(from + reply.stallAfter, end);
+        if (SendAll(s, text + "Connection: close\r\n\r\n") && SendBody(s, reply, from, stallAt) &&
             (reply.stallAfter < 0 || Stall()))
-            SendBody(s, reply, stallAt, size);
+            SendBody(s, reply, stallAt, end);
     } catch (...) {
     }
 
-    const HttpReply& Lookup(const std::string& target) const { // requires mu
+    // Where a "Range: bytes=N-" request continues, when the reply allows it; 0 for the whole.
+    static unsigned long long RangeStart(const std::string& head, const HttpReply& reply,
+                                         unsigned long long size) {
+        const std::size_t range = head.find("\r\nRange: bytes=");
+        if (reply.etag.empty() || reply.ignoreRange || range == std::string::npos)
+            return 0;
+        const std::size_t ifRange = head.find("\r\nIf-Range: ");
+        if (ifRange != std::string::npos &&
+            head.compare(ifRange + 12, reply.etag.size() + 2, reply.etag + "\r\n") != 0)
+            return 0;
+        const unsigned long long from = std::strtoull(head.c_str() + range + 15, nullptr, 10);
+        return from < size ? from : 0;
+    }
+
+    HttpReply Lookup(const std::string& target) { // requires mu
+        const auto sequence = sequences.find(target);
+        if (sequence != sequences.end() && !sequence->second.empty()) {
+            const HttpReply next = sequence->second.front();
+            if (sequence->second.size() > 1)
+                sequence->second.erase(sequence->second.begin());
+            return next;
+        }
         const auto hit = exact.find(target);
         if (hit != exact.end())
             return hit->second;
@@ -153,6 +196,8 @@ struct TestHttpServer::Impl {
                                                : reply.body[static_cast<std::size_t>(at + i)];
             if (!SendAll(s, chunk))
                 return false;
+            std::lock_guard<std::mutex> lock(mu);
+            bodyBytes += chunk.size();
         }
         return true;
     }
@@ -241,6 +286,16 @@ void TestHttpServer::SetPrefix(const std::string& prefix, HttpReply reply) {
 void TestHttpServer::SetDefault(HttpReply reply) {
     std::lock_guard<std::mutex> lock(impl_->mu);
     impl_->fallback = std::move(reply);
+}
+
+void TestHttpServer::SetSequence(const std::string& path, std::vector<HttpReply> replies) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->sequences[path] = std::move(replies);
+}
+
+unsigned long long TestHttpServer::BodyBytesSent() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->bodyBytes;
 }
 
 std::vector<std::string> TestHttpServer::Requests() const {

@@ -19,7 +19,13 @@ struct HttpReply {
     long long stallAfter = -1;      // >= 0: send this many body bytes, then stall until Release()
     unsigned long long generatedSize = 0; // > 0: the body is GeneratedByte(0 .. size - 1)
     bool answer = true; // false: read the request, send nothing, stall until Release()
+    bool reset = false; // read the request, then close the connection without a reply
     unsigned trickleBytes = 0, trickleMs = 0; // > 0: trickleBytes at a time, trickleMs apart
+    // Set: sent as the ETag, and a request for "Range: bytes=N-" whose If-Range (if any) names
+    // it gets a 206 with the rest, unless ignoreRange.
+    std::string etag;
+    bool ignoreRange = false;
+    long long dropAfter = -1; // >= 0: close the connection after this many body bytes
 };
 
 // The byte at `index` of a generated body: no short period, so a client that skips or
@@ -42,9 +48,13 @@ public:
     void Set(const std::string& path, HttpReply reply);
     void SetPrefix(const std::string& prefix, HttpReply reply);
     void SetDefault(HttpReply reply);
+    // Replies for `path` in turn, one a request; the last one answers every later request.
+    void SetSequence(const std::string& path, std::vector<HttpReply> replies);
 
     // Request lines in arrival order ("GET /update/a.dat HTTP/1.1").
     std::vector<std::string> Requests() const;
+    // The bytes of every body sent so far.
+    unsigned long long BodyBytesSent() const;
 
     // Waits until some reply is stalled and not yet released.
     bool WaitStalled(unsigned long timeoutMs);

@@ -1,6 +1,6 @@
 // Linked only into test programs and the test build of the updater: the network limits
-// shortened through variables, so that a test need not wait the shipped 30 and 60 seconds. A
-// value can only shorten a limit.
+// shortened through variables, so that a test need not wait the shipped 30 and 60 seconds, nor the
+// second before a retry. A value can only shorten a limit.
 #include "framework/network_limits.h"
 
 #include <stdlib.h>
@@ -8,8 +8,9 @@
 namespace {
 
 DWORD FromEnvironment(NetworkLimit which, DWORD dwShippedMs) {
-    const char* name = which == NetworkLimit::Idle ? "UPDATER_TEST_ONLY_IDLE_LIMIT_MS"
-                                                   : "UPDATER_TEST_ONLY_CHECK_LIMIT_MS";
+    const char* name = which == NetworkLimit::Idle         ? "UPDATER_TEST_ONLY_IDLE_LIMIT_MS"
+                       : which == NetworkLimit::WholeFetch ? "UPDATER_TEST_ONLY_CHECK_LIMIT_MS"
+                                                           : "UPDATER_TEST_ONLY_RETRY_DELAY_MS";
     char text[16] = {};
     const DWORD length = GetEnvironmentVariableA(name, text, sizeof(text));
     if (length == 0 || length >= sizeof(text))

@@ -1,12 +1,15 @@
 // Quillmarket.exe, a stand-in for the real client: just enough of it to take part in the
 // updater's hand-shake. It owns a top-level window of class "Quillmarket", starts Updater.exe
 // from its own folder (unless told not to), answers "nothing to update" and close requests,
-// and can log what happens to a file named by QUILLMARKET_LOG so tests can follow it.
+// and can log what happens to a file named by QUILLMARKET_LOG so tests can follow it. With
+// QUILLMARKET_CLOSE_DELAY_MS it takes that long to exit after a close request, as a client that
+// saves its state does.
 #include "protocol/client_protocol.h"
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -103,6 +106,15 @@ bool StartUpdater() {
     return true;
 }
 
+const UINT_PTR kCloseTimer = 1;
+
+// QUILLMARKET_CLOSE_DELAY_MS: how long the client takes to exit once asked to close.
+UINT CloseDelayMs() {
+    char text[16];
+    const DWORD n = GetEnvironmentVariableA("QUILLMARKET_CLOSE_DELAY_MS", text, sizeof text);
+    return n == 0 || n >= sizeof text ? 0 : static_cast<UINT>(std::strtoul(text, nullptr, 10));
+}
+
 // Signals the event named by QUILLMARKET_READY_EVENT, so a test knows the window exists.
 void SignalReady() {
     char name[MAX_PATH];
@@ -155,9 +167,19 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         char note[32];
         std::snprintf(note, sizeof note, "visible-dialogs=%d", dialogs);
         LogLine("msg close", note);
-        DestroyWindow(hwnd);
+        // A client that saves its state first hides its window and exits only afterwards,
+        // holding its files (its own executable among them) until then.
+        const UINT delay = CloseDelayMs();
+        if (delay > 0)
+            ShowWindow(hwnd, SW_HIDE);
+        if (delay == 0 || !SetTimer(hwnd, kCloseTimer, delay, nullptr))
+            DestroyWindow(hwnd);
         return 0;
     }
+    case WM_TIMER:
+        if (wp == kCloseTimer)
+            DestroyWindow(hwnd);
+        return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
