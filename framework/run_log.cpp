@@ -4,6 +4,7 @@
 #include "framework/scoped_handle.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstring>
 #include <vector>
@@ -102,6 +103,17 @@ void CRunLog::Append(const char* line, DWORD length) noexcept {
 }
 
 CRunLog& RunLog() {
-    static CRunLog* const log = new CRunLog(DefaultRunLogPath());
-    return *log;
+    // Made without a guarded static, whose thread-safe form would bring the threads library's
+    // once and condition machinery along: two threads racing at the first use each make one, and
+    // the loser frees its own.
+    static std::atomic<CRunLog*> s_log{nullptr};
+    if (CRunLog* log = s_log.load(std::memory_order_acquire))
+        return *log;
+    CRunLog* made = new CRunLog(DefaultRunLogPath());
+    CRunLog* expected = nullptr;
+    if (!s_log.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) {
+        delete made;
+        return *expected;
+    }
+    return *made;
 }
