@@ -3,8 +3,7 @@
 #include "framework/program_info.h"
 #include "framework/run_log.h"
 #include "framework/win_app.h"
-
-#include <string.h>
+#include "manifest/site_url.h"
 
 namespace {
 
@@ -17,25 +16,13 @@ CString Setting(const char* pszSection, const char* pszKey, const char* pszDefau
     return app ? app->GetProfileString(pszSection, pszKey, pszDefault) : CString(pszDefault);
 }
 
-bool StartsWithNoCase(const CString& text, const char* prefix) {
-    const int length = static_cast<int>(strlen(prefix));
-    return text.GetLength() >= length && text.Left(length).CompareNoCase(prefix) == 0;
-}
-
-// A site that already names its scheme is used as given; anything else is taken as http.
-CString SiteWithScheme(const CString& site) {
-    if (StartsWithNoCase(site, "http://") || StartsWithNoCase(site, "https://"))
-        return site;
-    return "http://" + site;
-}
-
 } // namespace
 
 UpdateSettings ReadUpdateSettings() {
     UpdateSettings settings;
     settings.installDir = ProgramFolder();
     settings.site = Setting("Download", "site1", kDefaultSite);
-    settings.baseUrl = SiteWithScheme(settings.site) + "/update/";
+    settings.baseUrl = UpdateBaseUrl(settings.site);
     settings.tempDir = settings.installDir + Setting("Setup", "TempDir", "Update");
     settings.publicKey = Setting("Download", "PublicKey", "");
     return settings;
