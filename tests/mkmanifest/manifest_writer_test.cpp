@@ -237,7 +237,7 @@ TEST_F(ManifestWriterTest, RefusalsWriteNothing) {
 }
 
 // A published site checked as the updater fetches it: sound, or one line naming each problem;
-// a usage error exits 2.
+// a usage error (also a malformed option of --sign) exits 2.
 TEST_F(ManifestWriterTest, VerifyNamesEveryProblemOfAPublishedSite) {
     const std::string key = m_root / "publisher.key", chinese = "数据.txt";
     const std::vector<std::pair<std::string, std::string>> files = {
@@ -304,8 +304,10 @@ TEST_F(ManifestWriterTest, VerifyNamesEveryProblemOfAPublishedSite) {
         for (const std::string& text : c.expected)
             EXPECT_NE(m_output.find(text), std::string::npos) << text << " in\n" << m_output;
     }
-    for (const std::string& usage : Names{"--verify", "--verify \"\"", "--verify " + site + " AAAA",
-                                          "--verify " + site + " " + publicKey + " more"}) {
+    for (const std::string& usage :
+         Names{"--verify", "--verify \"\"", "--verify " + site + " AAAA",
+               "--verify " + site + " " + publicKey + " more", "--sign k --serial 0x10 r 1",
+               "--sign k --expires-days 36501 r 1"}) {
         EXPECT_EQ(Run(usage), 2) << usage;
     }
 }
