@@ -11,16 +11,38 @@ const DWORD kReadBlock = 64 * 1024;
 
 } // namespace
 
+CSha256::CSha256()
+    : m_bOk(m_prov.AcquireVerifyContext() && m_hash.Create(m_prov.Get(), CALG_SHA_256)) {}
+
+bool CSha256::Update(const void* pData, DWORD dwSize) {
+    m_bOk = m_bOk && CryptHashData(m_hash.Get(), static_cast<const BYTE*>(pData), dwSize, 0);
+    return m_bOk;
+}
+
+bool CSha256::Final(std::string& hex) {
+    BYTE digest[32];
+    DWORD digestSize = sizeof(digest);
+    m_bOk = m_bOk && CryptGetHashParam(m_hash.Get(), HP_HASHVAL, digest, &digestSize, 0) &&
+            digestSize == sizeof(digest);
+    if (!m_bOk)
+        return false;
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text(2 * sizeof(digest), '0');
+    for (size_t i = 0; i < sizeof(digest); ++i) {
+        text[2 * i] = kDigits[digest[i] >> 4];
+        text[2 * i + 1] = kDigits[digest[i] & 0x0f];
+    }
+    hex.swap(text);
+    return true;
+}
+
 bool FileSha256(const char* path, std::string& hex) {
     try {
         CKernelHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!file.IsValid())
             return false;
-        CCryptProv prov;
-        CCryptHash hash;
-        if (!prov.AcquireVerifyContext() || !hash.Create(prov.Get(), CALG_SHA_256))
-            return false;
+        CSha256 hash;
         std::vector<BYTE> block(kReadBlock);
         for (;;) {
             DWORD read = 0;
@@ -28,22 +50,10 @@ bool FileSha256(const char* path, std::string& hex) {
                 return false;
             if (read == 0)
                 break;
-            if (!CryptHashData(hash.Get(), block.data(), read, 0))
+            if (!hash.Update(block.data(), read))
                 return false;
         }
-        BYTE digest[32];
-        DWORD digestSize = sizeof(digest);
-        if (!CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &digestSize, 0) ||
-            digestSize != sizeof(digest))
-            return false;
-        static const char kDigits[] = "0123456789abcdef";
-        std::string text(2 * sizeof(digest), '0');
-        for (size_t i = 0; i < sizeof(digest); ++i) {
-            text[2 * i] = kDigits[digest[i] >> 4];
-            text[2 * i + 1] = kDigits[digest[i] & 0x0f];
-        }
-        hex.swap(text);
-        return true;
+        return hash.Final(hex);
     } catch (...) {
         return false;
     }

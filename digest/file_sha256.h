@@ -2,7 +2,23 @@
 // form. Every function answers true or false; none throws.
 #pragma once
 
+#include "framework/crypt_handles.h"
+
 #include <string>
+
+// The SHA-256 of bytes given piece by piece. Once a step failed, every later one is false.
+class CSha256 {
+public:
+    CSha256();
+    bool Update(const void* pData, DWORD dwSize);
+    // The digest as 64 lower-case hexadecimal digits; the hash is spent afterwards.
+    bool Final(std::string& hex);
+
+private:
+    CCryptProv m_prov;
+    CCryptHash m_hash; // after the context that made it
+    bool m_bOk;
+};
 
 // The SHA-256 of a file's content as 64 lower-case hexadecimal digits, read in blocks while
 // others may read but not write it. False when it cannot be opened or read.

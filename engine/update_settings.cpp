@@ -4,8 +4,7 @@
 #include "framework/program_info.h"
 #include "framework/run_log.h"
 #include "framework/win_app.h"
-
-#include <string.h>
+#include "manifest/site_url.h"
 
 namespace {
 
@@ -16,18 +15,6 @@ const char kDefaultFailureMessage[] = "更新失败，请到官方网站去下�
 CString Setting(const char* pszSection, const char* pszKey, const char* pszDefault) {
     CWinApp* app = AfxGetApp();
     return app ? app->GetProfileString(pszSection, pszKey, pszDefault) : CString(pszDefault);
-}
-
-bool StartsWithNoCase(const CString& text, const char* prefix) {
-    const int length = static_cast<int>(strlen(prefix));
-    return text.GetLength() >= length && text.Left(length).CompareNoCase(prefix) == 0;
-}
-
-// A site that already names its scheme is used as given; anything else is taken as http.
-CString SiteWithScheme(const CString& site) {
-    if (StartsWithNoCase(site, "http://") || StartsWithNoCase(site, "https://"))
-        return site;
-    return "http://" + site;
 }
 
 } // namespace
@@ -46,7 +33,7 @@ UpdateSettings ReadUpdateSettings() {
         settings.sites.push_back(site);
     }
     for (const CString& site : settings.sites)
-        settings.baseUrls.push_back(SiteWithScheme(site) + "/update/");
+        settings.baseUrls.push_back(UpdateBaseUrl(site));
     settings.tempDir = settings.installDir + Setting("Setup", "TempDir", "Update");
     settings.publicKey = Setting("Download", "PublicKey", "");
     return settings;

@@ -7,6 +7,7 @@
 #include "manifest/manifest_document.h"
 #include "manifest/manifest_fetch.h"
 #include "manifest/manifest_refused.h"
+#include "manifest/remembered_serial.h"
 
 namespace {
 
@@ -32,9 +33,13 @@ private:
 // The files to fetch; throws on every failure.
 std::vector<CUpdateFile> FilesToFetch(const ManifestCheckRequest& request, size_t& site) {
     const std::string bytes = FetchManifestBytes(request.urls, request.publicKey, site);
+    const bool bSigned = !request.publicKey.IsEmpty();
     bool complete = false;
+    ManifestRelease release;
     const std::vector<ManifestEntry> entries =
-        ReadManifestEntries(bytes, !request.publicKey.IsEmpty(), complete);
+        ReadManifestEntries(bytes, bSigned, complete, release);
+    if (bSigned)
+        AcceptSignedRelease(request.tempDir, release);
     if (!complete)
         throw new CManifestRefused("an entry was refused");
 

@@ -23,8 +23,10 @@ struct ManifestCheckResult {
 // (the first that could be reached and did not fail itself). None when nothing is to be fetched and
 // on every failure: a manifest that cannot be fetched, verified or read, an entry that is
 // malformed or names a file the updater refuses, an installed file that cannot be read. With a
-// public key the manifest must carry its signature (see FetchManifestBytes), and every entry a
-// well-formed sha256, which the file to fetch keeps. Every step goes to the run log.
+// public key the manifest must carry its signature (see FetchManifestBytes), every entry a
+// well-formed sha256, which the file to fetch keeps, and the release must be no older than the
+// newest this installation verified and not expired (see AcceptSignedRelease, which remembers
+// it in tempDir). Every step goes to the run log.
 ManifestCheckResult CheckManifest(const ManifestCheckRequest& request);
 
 // The sum of the files' listed sizes, wrapping at 2^32.

@@ -6,6 +6,7 @@
 #include "framework/com_variant.h"
 #include "framework/run_log.h"
 #include "manifest/file_name_rules.h"
+#include "manifest/manifest_refused.h"
 #include "manifest/msxml_guids.h"
 
 #include <msxml2.h>
@@ -120,11 +121,38 @@ std::vector<ManifestEntry> ReadEntries(IXMLDOMNodeList* pEntries, bool bSigned, 
     return read;
 }
 
+// An attribute of the root element that is absent leaves its flag clear; one that is not a
+// number refuses the manifest, which its publisher signed as it is.
+void ReadReleaseNumber(IXMLDOMElement* pRoot, const char* pszName, bool& bPresent,
+                       unsigned long long& value) {
+    CVariant attribute;
+    CheckResult(pRoot->getAttribute(CBstr(pszName).Get(), attribute.Receive()));
+    bPresent = attribute.Get().vt != VT_NULL;
+    if (bPresent && (attribute.Get().vt != VT_BSTR ||
+                     !ParseReleaseNumber(CStringFromVariant(attribute.Get()), value))) {
+        char reason[64];
+        FormatText(reason, sizeof(reason), "the manifest's %s is malformed", pszName);
+        throw new CManifestRefused(reason);
+    }
+}
+
+ManifestRelease ReadRelease(IXMLDOMDocument* pDocument) {
+    ManifestRelease release;
+    CInterfacePtr<IXMLDOMElement> root;
+    CheckResult(pDocument->get_documentElement(root.Receive()));
+    if (root) {
+        ReadReleaseNumber(root.Get(), kSerialAttribute, release.bHasSerial, release.serial);
+        ReadReleaseNumber(root.Get(), kExpiresAttribute, release.bHasExpiry, release.expires);
+    }
+    return release;
+}
+
 } // namespace
 
 std::vector<ManifestEntry> ReadManifestEntries(const std::string& bytes, bool bSigned,
-                                               bool& complete) {
+                                               bool& complete, ManifestRelease& release) {
     CInterfacePtr<IXMLDOMDocument> document = ParseManifest(bytes);
+    release = bSigned ? ReadRelease(document.Get()) : ManifestRelease();
     CInterfacePtr<IXMLDOMNodeList> nodes;
     CheckResult(document->selectNodes(CBstr("/manifest/filelist/file").Get(), nodes.Receive()));
     if (!nodes)

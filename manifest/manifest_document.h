@@ -2,6 +2,7 @@
 #pragma once
 
 #include "framework/cstring.h"
+#include "manifest/manifest_release.h"
 
 #include <windows.h>
 
@@ -17,7 +18,8 @@ struct ManifestEntry {
 
 // The entries of "/manifest/filelist/file" in document order, up to the first that cannot be
 // read or whose name is refused (a signed manifest's entries also need a well-formed sha256);
-// `complete` is false when there was such an entry. Throws on bytes that are not such a
-// document (a failure code of MSXML as COleException*).
+// `complete` is false when there was such an entry. A signed manifest's serial and expiry go to
+// `release`. Throws on bytes that are not such a document (a failure code of MSXML as
+// COleException*), and CManifestRefused* on a malformed serial or expiry.
 std::vector<ManifestEntry> ReadManifestEntries(const std::string& bytes, bool bSigned,
-                                               bool& complete);
+                                               bool& complete, ManifestRelease& release);

@@ -6,7 +6,8 @@
 # Ends by printing what changed. Exit 0 on success. With TLS=1 the site is HTTPS, with a test CA
 # made for the run and trusted only inside the build's Wine prefix. With SIGNED=1 the release is
 # signed with a key made for the run (kept in the demo folder, outside the release), and the
-# installation's Updater.INI carries its PublicKey. Ends with the run's lines of the run log.
+# installation's Updater.INI carries its PublicKey. Ends with the run's lines of the run log and
+# the publisher's check of the site (mkmanifest --verify, with the key when signed).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${BUILD_DIR:-$root/build}"
@@ -172,7 +173,6 @@ say "closing the client"
 "$WINE" taskkill /im Quillmarket.exe >/dev/null 2>&1 || true
 start=$SECONDS
 while [ "$(count '^exit')" -lt 2 ] && [ $((SECONDS - start)) -lt 10 ]; do sleep 0.1; done
-http_serve_stop
 
 # --- what changed ----------------------------------------------------------------------------
 echo
@@ -215,3 +215,9 @@ if [ -n "$public_key" ]; then
 fi
 [ "$problems" -eq 0 ] || die "$problems file(s) of release 2.0 were not installed"
 say "done: release 2.0 installed and the client restarted with -noupdate"
+
+# --- the publisher's check of the site, as the updater fetches it ----------------------------
+echo
+say "checking the published site: mkmanifest.exe --verify $HTTP_SERVE_URL/down${public_key:+ PUBLICKEY}"
+"$WINE" "$bin/mkmanifest.exe" --verify "$HTTP_SERVE_URL/down" ${public_key:+"$public_key"} |
+  tr -d '\r' | sed 's/^/  /' || die "mkmanifest --verify found the published site unsound"

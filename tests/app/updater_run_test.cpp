@@ -22,10 +22,11 @@ namespace {
 const DWORD kRunTimeoutMs = 60000;
 const char* const kDefaultError = "更新失败，请到官方网站去下载最新版本";
 
-// Entries of name and size, with the digest left out and an optional sha256.
+// Entries of name and size, with the digest left out and an optional sha256 and root attributes.
 HttpReply Manifest(const std::vector<std::pair<std::string, unsigned long>>& entries,
-                   const std::string& sha256 = "") {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest><filelist>";
+                   const std::string& sha256 = "", const std::string& rootAttributes = "") {
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest" + rootAttributes + "><filelist>";
     for (const auto& e : entries)
         xml += "<file filename=\"" + e.first + "\" filesize=\"" + std::to_string(e.second) +
                "\" fileversion=\"1.0.0.1\" md5=\"\"" +
@@ -183,21 +184,30 @@ TEST_F(UpdaterRun, TwoFilesAreShownInstalledAndTheClientRestarted) {
 
 // Each outcome of a run as the client, the server and the run log see it. Nothing to fetch or
 // a failed manifest (never answered, not a manifest, a refused name, a release not signed by
-// PublicKey's key): the client hears "nothing to update" once and no file is fetched. A failed
+// PublicKey's key, older than the newest one verified here, or expired): the client hears
+// "nothing to update" once, and nothing but the manifest (and its signature) is fetched. A failed
 // download or installation (a file held open), or a file not matching its sha256: one message,
 // configured or default, every installed file as it was, no temporary file, no restart.
 TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
     SetEnvironmentVariableA("UPDATER_TEST_ONLY_IDLE_LIMIT_MS", "1000"); // inherited
-    std::string privateKey, publicKey, signature, error;
+    std::string privateKey, publicKey, error;
     ASSERT_TRUE(MakeSigningKey(privateKey, publicKey, error)) << error;
     const std::string content = "the new content of a.dat, signed";
     const unsigned long size = static_cast<unsigned long>(content.size());
-    const std::string signedXml =
-        Manifest({{"a.dat", size}},
-                 "278a90192af69c6093bb32d594d6bf617d32dfabd1542d8c83b30246f046850b")
+    const auto signedXml = [&](const std::string& rootAttributes) {
+        return Manifest({{"a.dat", size}},
+                        "278a90192af69c6093bb32d594d6bf617d32dfabd1542d8c83b30246f046850b",
+                        rootAttributes)
             .body;
-    ASSERT_TRUE(SignBytes(privateKey, signedXml, signature, error)) << error;
-    std::string changed = signedXml;
+    };
+    const auto sign = [&](const std::string& xml) {
+        std::string signature;
+        EXPECT_TRUE(SignBytes(privateKey, xml, signature, error)) << error;
+        return signature;
+    };
+    const std::string serial2 = signedXml(" serial=\"2\""), serial1 = signedXml(" serial=\"1\""),
+                      expired = signedXml(" serial=\"3\" expires=\"1\""), noSerial = signedXml("");
+    std::string changed = serial2;
     changed.back() = ' '; // one byte after signing: the last line end
     const std::string withKey = "PublicKey=" + publicKey + "\r\n";
     const HttpReply twoFiles = Manifest({{"a.dat", size}, {"missing.dat", 100}});
@@ -206,7 +216,9 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
         const char* outcome; // "none" (nothing to update), "installed" or the message shown
         const char* logged;
         std::string ini = "";
-        bool signature = false, held = false, corrupt = false; // a.dat held open or corrupt
+        std::string signature = "";         // served as update.xml.sig; "": 404
+        bool held = false, corrupt = false; // a.dat held open or served corrupt
+        std::string serial = "";            // remembered before the run, and after it
     };
     const Case cases[] = {
         {Manifest({}), "none", "manifest check: up to date"},
@@ -217,13 +229,20 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
         {twoFiles, "更新没有成功", "download missing.dat: HTTP status 404",
          "[messages]\r\nErrorMsg=更新没有成功\r\n"},
         {twoFiles, kDefaultError, "download missing.dat: HTTP status 404"},
-        {twoFiles, kDefaultError, "install: failed", "", false, true},
-        {Body(signedXml), "installed", "signature: verified", withKey, true},
-        {Body(changed), "none", "signature: not PublicKey's signature", withKey, true},
-        {Body(signedXml), "none", "signature: HTTP status 404", withKey},
-        {Body(signedXml), kDefaultError, "download a.dat: content does not match its sha256",
-         withKey, true, false, true},
-        {Body(signedXml), "installed", "PublicKey not set"},
+        {twoFiles, kDefaultError, "install: failed", "", "", true},
+        {Body(noSerial), "installed", "signature: verified", withKey, sign(noSerial)},
+        {Body(serial2), "installed", "release: serial 2, no expiry", withKey, sign(serial2)},
+        {Body(serial1), "none", "release refused: serial 1, older than serial 2", withKey,
+         sign(serial1), false, false, "2\r\n"},
+        {Body(serial2), "installed", "signature: verified", withKey, sign(serial2), false, false,
+         "2\r\n"},
+        {Body(expired), "none", "release expired at 1970-01-01 00:00:01 UTC", withKey,
+         sign(expired)},
+        {Body(changed), "none", "signature: not PublicKey's signature", withKey, sign(serial2)},
+        {Body(serial2), "none", "signature: HTTP status 404", withKey},
+        {Body(serial2), kDefaultError, "download a.dat: content does not match its sha256", withKey,
+         sign(serial2), false, true},
+        {Body(serial1), "installed", "PublicKey not set", "", "", false, false, "2\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.logged);
@@ -234,8 +253,12 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
         ASSERT_TRUE(CopyFileA(WinePath(UPDATER_TEST_EXE_UNIX).c_str(),
                               (*folder / "Updater.exe").c_str(), FALSE));
         ASSERT_TRUE(WriteWholeFile(*folder / "a.dat", "installed a"));
+        if (!c.serial.empty()) {
+            ASSERT_TRUE(CreateDirectoryA((*folder / "Update").c_str(), nullptr));
+            ASSERT_TRUE(WriteWholeFile(*folder / "Update\\release.serial", c.serial));
+        }
         server.SetPrefix("/down/update/update.xml.sig?",
-                         c.signature ? Body(signature) : Body("not found", 404));
+                         c.signature.empty() ? Body("not found", 404) : Body(c.signature));
         server.Set("/down/update/a.dat", Body(c.corrupt ? "THE" + content.substr(3) : content));
         server.Set("/down/update/missing.dat",
                    c.held ? Body("a file the release adds") : Body("not found", 404));
@@ -258,18 +281,22 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
         EXPECT_EQ(Installed("a.dat"), installed ? content : "installed a");
         EXPECT_FALSE(Exists("missing.dat"));
         EXPECT_FALSE(Exists("Update\\a.dat.dtm"));
+        // Serial 2 is remembered once verified, whatever comes after.
+        const bool remembers = !c.signature.empty() && c.manifest.body == serial2;
+        EXPECT_EQ(Installed("Update\\release.serial"), remembers ? "2\r\n" : c.serial);
         const std::vector<std::string> requests = server.Requests();
         ASSERT_GT(requests.size(), before);
         EXPECT_TRUE(std::regex_match(requests[before],
                                      std::regex("GET /down/update/update\\.xml\\?"
                                                 "([1-9][0-9]{0,5}|1000000) HTTP/1\\.1")))
             << requests[before]; // with a cache-busting number
-        // A wrong digest is fetched once more before the run gives up.
-        EXPECT_EQ(std::count(requests.begin() + before, requests.end(),
-                             "GET /down/update/a.dat HTTP/1.1"),
-                  none        ? 0
-                  : c.corrupt ? 2
-                              : 1);
+        if (none) {
+            EXPECT_EQ(requests.size() - before, c.ini == withKey ? 2u : 1u);
+        } else { // a wrong digest is fetched once more before the run gives up
+            EXPECT_EQ(std::count(requests.begin() + before, requests.end(),
+                                 "GET /down/update/a.dat HTTP/1.1"),
+                      c.corrupt ? 2 : 1);
+        }
         ExpectLogged({c.logged, none        ? "run end: nothing to update"
                                 : installed ? "run end: installed"
                                             : "run end: failed"});

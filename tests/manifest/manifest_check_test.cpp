@@ -27,8 +27,9 @@ std::string Entry(const std::string& name, const std::string& size,
            (sha256.empty() ? "" : "\" sha256=\"" + sha256) + "\"/>";
 }
 
-std::string Manifest(const std::string& entries) {
-    return kXml + ("<manifest><filelist>" + entries + "</filelist></manifest>");
+std::string Manifest(const std::string& entries, const std::string& rootAttributes = "") {
+    return kXml +
+           ("<manifest" + rootAttributes + "><filelist>" + entries + "</filelist></manifest>");
 }
 
 // The publisher's key (0) and another one (1), each made once: RSA 3072 takes over a second
@@ -63,7 +64,7 @@ protected:
     // with the same query) under a URL not asked for before, so no cache answers. Without a key
     // that is exactly one GET of the manifest.
     BOOL Check(const HttpReply& manifest, const HttpReply& signature = Body("", 404),
-               const std::string& publicKey = "") {
+               const std::string& publicKey = "", const char* tempDir = "temp") {
         m_files.clear();
         m_total = 0;
         static int s_counter = 0;
@@ -74,7 +75,7 @@ protected:
         m_server.Set("/update/update.xml.sig" + query, signature);
         const size_t before = m_server.Requests().size();
         m_files = CheckManifest(ManifestCheckRequest{m_install.c_str(),
-                                                     (m_root / "temp").c_str(),
+                                                     (m_root / tempDir).c_str(),
                                                      {m_server.Url(m_path).c_str()},
                                                      publicKey.c_str()})
                       .files;
@@ -217,24 +218,30 @@ TEST_F(ManifestCheckTest, EveryFailureIsFalseAndQueuesNothing) {
 }
 
 // With a key, the manifest's exact bytes must carry the key's signature (fetched beside it with
-// the same query) and every entry a well-formed sha256, which the queued file keeps. Without
-// one, signatures and sha256 are ignored as before.
+// the same query) and every entry a well-formed sha256, which the queued file keeps; the release
+// must not be expired nor older than the newest one this installation verified. Without one,
+// signatures, sha256, serials and expiry are ignored as before.
 TEST_F(ManifestCheckTest, ASignedManifestIsVerifiedBeforeItIsRead) {
-    const std::string good =
-        Manifest(Entry("a.dat", "3", kAbcMd5,
-                       "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad") +
-                 Entry("new.dat", "9", kAbcMd5, kNewSha256));
+    const std::string entries =
+        Entry("a.dat", "3", kAbcMd5,
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad") +
+        Entry("new.dat", "9", kAbcMd5, kNewSha256);
+    const std::string good = Manifest(entries);
     std::string changed = good; // one byte: the size of new.dat, still a well-formed manifest
     changed[changed.rfind("filesize=\"9\"") + 10] = '8';
     const std::string noSha256 = Manifest(Entry("new.dat", "9"));
     std::string upperSha256 = kNewSha256;
     std::transform(upperSha256.begin(), upperSha256.end(), upperSha256.begin(), ::toupper);
     const std::string badSha256 = Manifest(Entry("new.dat", "9", kAbcMd5, upperSha256));
-    std::string signature, other, unsha, badsha;
+    std::string signature, other;
     const std::string key = Sign(0, good, signature);
     Sign(1, good, other);
-    Sign(0, noSha256, unsha);
-    Sign(0, badSha256, badsha);
+    auto signedBy = [](const std::string& bytes) {
+        std::string signature;
+        Sign(0, bytes, signature);
+        return Body(signature);
+    };
+    auto release = [&](const std::string& attributes) { return Manifest(entries, attributes); };
     const struct {
         const char* what;
         std::string manifest;
@@ -242,19 +249,33 @@ TEST_F(ManifestCheckTest, ASignedManifestIsVerifiedBeforeItIsRead) {
         std::string key;
         bool queued;  // new.dat queued, with its sha256 when a key is set
         int requests; // 0: none, 1: the manifest, 2: and its signature
+        const char* tempDir = "temp";
     } cases[] = {
-        {"signed", good, Body(signature), key, true, 2},
+        {"signed, no serial yet", good, Body(signature), key, true, 2},
         {"one byte changed", changed, Body(signature), key, false, 2},
         {"another key's signature", good, Body(other), key, false, 2},
         {"no signature", good, Body("not found", 404), key, false, 2},
-        {"signed, an entry without sha256", noSha256, Body(unsha), key, false, 2},
-        {"signed, sha256 in capitals", badSha256, Body(badsha), key, false, 2},
+        {"signed, an entry without sha256", noSha256, signedBy(noSha256), key, false, 2},
+        {"signed, sha256 in capitals", badSha256, signedBy(badSha256), key, false, 2},
         {"a key that cannot be read", good, Body(signature), key.substr(4), false, 0},
-        {"no key: as before", good, Body("not found", 404), "", true, 1},
+        {"serial 2", release(" serial=\"2\""), signedBy(release(" serial=\"2\"")), key, true, 2},
+        {"serial 1 after 2", release(" serial=\"1\""), signedBy(release(" serial=\"1\"")), key,
+         false, 2},
+        {"no serial after 2", good, Body(signature), key, false, 2},
+        {"serial 3, expired", release(" serial=\"3\" expires=\"1\""),
+         signedBy(release(" serial=\"3\" expires=\"1\"")), key, false, 2},
+        {"serial 3, malformed", release(" serial=\"3 \""), signedBy(release(" serial=\"3 \"")), key,
+         false, 2},
+        {"serial 2 again, expiring in 2100", release(" serial=\"2\" expires=\"4102444800\""),
+         signedBy(release(" serial=\"2\" expires=\"4102444800\"")), key, true, 2},
+        {"serial 1, another installation", release(" serial=\"1\""),
+         signedBy(release(" serial=\"1\"")), key, true, 2, "temp2"},
+        {"no key: as before", release(" serial=\"1\" expires=\"1\""), Body("not found", 404), "",
+         true, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(Check(Body(c.manifest), c.signature, c.key), c.queued);
+        EXPECT_EQ(Check(Body(c.manifest), c.signature, c.key, c.tempDir), c.queued);
         std::string sig = m_path;
         const Names both = {"GET " + m_path + " HTTP/1.1",
                             "GET " + sig.insert(sig.find('?'), ".sig") + " HTTP/1.1"};
@@ -264,4 +285,7 @@ TEST_F(ManifestCheckTest, ASignedManifestIsVerifiedBeforeItIsRead) {
             EXPECT_STREQ(m_files[0].szSha256, c.key.empty() ? "" : kNewSha256);
         }
     }
+    // The newest verified, neither the expired one nor one read without a key.
+    EXPECT_EQ(ReadWholeFile(m_root / "temp\\release.serial"), "2\r\n");
+    EXPECT_EQ(ReadWholeFile(m_root / "temp2\\release.serial"), "1\r\n");
 }

@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <ctime>
 #include <regex>
 #include <string>
 #include <vector>
@@ -40,15 +41,16 @@ protected:
         return !PathFileExistsA((m_release + "\\update.xml.tmp").c_str()) &&
                !PathFileExistsA((m_release + "\\update.xml.sig.tmp").c_str());
     }
-    // The updater's check of an empty installation against the served update.xml; fills
-    // m_queued and m_total.
-    BOOL Check(const std::string& installDir) {
+    // The updater's check of an installation against the served update.xml (and the signature
+    // beside it, with a key); fills m_queued and m_total.
+    BOOL Check(const std::string& installDir, const std::string& publicKey = "") {
         m_server.Set("/update.xml", Body(Manifest()));
+        m_server.Set("/update.xml.sig", Body(ReadWholeFile(m_release + "\\update.xml.sig")));
         const std::vector<CUpdateFile> files =
             CheckManifest(ManifestCheckRequest{installDir.c_str(),
                                                (m_root / "temp").c_str(),
                                                {m_server.Url("/update.xml").c_str()},
-                                               ""})
+                                               publicKey.c_str()})
                 .files;
         m_total = TotalSize(files);
         m_queued.clear();
@@ -151,10 +153,16 @@ TEST_F(ManifestWriterTest, SignedReleaseVerifiesUnderThePrintedKey) {
     EXPECT_EQ(ReadWholeFile(key), privateKey);
 
     Put("update.xml.sig", "a stale signature, replaced and not listed");
+    const time_t before = time(nullptr);
     ASSERT_EQ(RunTool("2.0", "--sign \"" + key + "\" "), 0) << m_output;
+    const time_t after = time(nullptr);
     EXPECT_NE(m_output.find("update.xml and update.xml.sig: 2 files"), std::string::npos)
         << m_output;
     const std::string signedXml = Manifest();
+    std::smatch serial; // the signing time unless given
+    ASSERT_TRUE(std::regex_search(signedXml, serial, std::regex("<manifest serial=\"(\\d+)\">")));
+    EXPECT_GE(std::stoll(serial[1]), before);
+    EXPECT_LE(std::stoll(serial[1]), after);
     EXPECT_TRUE(VerifyManifestSignature(publicKey, signedXml,
                                         ReadWholeFile(m_release + "\\update.xml.sig")));
     EXPECT_NE(signedXml.find("md5=\"900150983cd24fb0d6963f7d28e17f72\" sha256=\"ba7816bf8f01cfea"
@@ -165,12 +173,23 @@ TEST_F(ManifestWriterTest, SignedReleaseVerifiesUnderThePrintedKey) {
                              "852b855\"/>"),
               std::string::npos);
     EXPECT_TRUE(NoTemporaries());
-    ASSERT_TRUE(Check(m_empty.Path()));
+    ASSERT_TRUE(Check(m_empty.Path(), publicKey));
     EXPECT_EQ(m_queued, (Names{"a.dat", "sub\\empty.dat"}));
+    // An expiry of 0 days has passed when the updater reads it; one day has not.
+    for (const char* days : {"1", "0"}) {
+        ASSERT_EQ(RunTool("2.0", "--sign \"" + key + "\" --serial 9000000000 --expires-days " +
+                                     days + " "),
+                  0)
+            << m_output;
+        EXPECT_TRUE(std::regex_search(
+            Manifest(), std::regex("<manifest serial=\"9000000000\" expires=\"\\d+\">")));
+        EXPECT_EQ(Check(m_empty.Path(), publicKey), *days == '1') << days;
+    }
 
     ASSERT_EQ(RunTool("2.0"), 0) << m_output;
-    EXPECT_EQ(Manifest(),
-              std::regex_replace(signedXml, std::regex(" sha256=\"[0-9a-f]{64}\""), ""));
+    EXPECT_EQ(
+        Manifest(),
+        std::regex_replace(signedXml, std::regex(" sha256=\"[0-9a-f]{64}\"| serial=\"\\d+\""), ""));
 }
 
 // A name the updater would refuse, one the ANSI code page cannot hold, a size beyond 32 bits, a
@@ -217,6 +236,82 @@ TEST_F(ManifestWriterTest, RefusalsWriteNothing) {
         EXPECT_TRUE(NoTemporaries());
         if (c.name)
             DeleteFileW(path.c_str());
+    }
+}
+
+// A published site checked as the updater fetches it: sound, or one line naming each problem;
+// a usage error (also a malformed option of --sign) exits 2.
+TEST_F(ManifestWriterTest, VerifyNamesEveryProblemOfAPublishedSite) {
+    const std::string key = m_root / "publisher.key", chinese = "数据.txt";
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"a.dat", "the first file of the release"},
+        {"b.dat", "the second file of the release"},
+        {chinese, "the third file, with a Chinese name"}};
+    for (const auto& file : files)
+        Put(file.first, file.second);
+    ASSERT_EQ(Run("--new-key \"" + key + "\""), 0) << m_output;
+    const std::string publicKey = m_output.substr(0, m_output.find_first_of("\r\n"));
+    ASSERT_EQ(RunTool("2.0", "--sign \"" + key + "\" --expires-days 0 "), 0) << m_output;
+    const std::string expired = Manifest(),
+                      expiredSig = ReadWholeFile(m_release + "\\update.xml.sig");
+    ASSERT_EQ(RunTool("2.0", "--sign \"" + key + "\" "), 0) << m_output;
+    const std::string manifest = Manifest(),
+                      signature = ReadWholeFile(m_release + "\\update.xml.sig");
+    const struct {
+        const char* what;
+        std::string manifest, signature, key;
+        std::vector<std::pair<std::string, HttpReply>> served; // instead of the release's files
+        int exit;
+        Names expected;
+    } cases[] = {
+        {"sound", manifest, signature, publicKey, {}, 0, {"is sound"}},
+        {"sound, unsigned", manifest, "", "", {}, 0, {"is sound"}},
+        // Slow enough for the progress line.
+        {"one missing, one stale, one cut short",
+         manifest,
+         signature,
+         publicKey,
+         {{"a.dat", Body("", 404)},
+          {"b.dat", Body("the SECOND file of the release")},
+          {chinese, Trickle("the third", 1, 150)}},
+         1,
+         {"a.dat: missing: HTTP status 404\r\n", "b.dat: wrong digest: md5 ",
+          chinese + ": wrong size: the site sends 9 bytes, the manifest lists 35",
+          "mkmanifest: checking 3 of 3, " + chinese, "3 problem(s) found"}},
+        {"a non-ASCII name answering 404",
+         manifest,
+         signature,
+         publicKey,
+         {{chinese, Body("", 404)}},
+         1,
+         {chinese + ": missing: HTTP status 404; the name is not plain ASCII"}},
+        {"another manifest's signature",
+         manifest,
+         expiredSig,
+         publicKey,
+         {},
+         1,
+         {"update.xml: signature: not PublicKey's signature of the manifest"}},
+        {"expired", expired, expiredSig, publicKey, {}, 1, {"update.xml: expired at "}},
+    };
+    const std::string site = m_server.Url("/site");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_server.SetPrefix("/site/update/update.xml?", Body(c.manifest));
+        m_server.SetPrefix("/site/update/update.xml.sig?", Body(c.signature));
+        for (const auto& file : files)
+            m_server.Set("/site/update/" + file.first, Body(file.second));
+        for (const auto& file : c.served)
+            m_server.Set("/site/update/" + file.first, file.second);
+        EXPECT_EQ(Run("--verify " + site + " " + c.key), c.exit);
+        for (const std::string& text : c.expected)
+            EXPECT_NE(m_output.find(text), std::string::npos) << text << " in\n" << m_output;
+    }
+    for (const std::string& usage :
+         Names{"--verify", "--verify \"\"", "--verify " + site + " AAAA",
+               "--verify " + site + " " + publicKey + " more", "--sign k --serial 0x10 r 1",
+               "--sign k --expires-days 36501 r 1"}) {
+        EXPECT_EQ(Run(usage), 2) << usage;
     }
 }
 

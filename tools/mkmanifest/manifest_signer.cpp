@@ -204,8 +204,8 @@ bool WriteNewKeyFile(const std::string& keyFile, std::string& publicKeyBase64, s
 }
 
 bool WriteSignedReleaseManifest(const std::string& folder, const std::string& versionAnsi,
-                                const std::string& keyFile, std::vector<ReleaseFile>& files,
-                                std::string& error) {
+                                const std::string& keyFile, const ManifestRelease& release,
+                                std::vector<ReleaseFile>& files, std::string& error) {
     files.clear();
     error.clear();
     if (IsInsideFolder(keyFile, folder)) {
@@ -227,7 +227,7 @@ bool WriteSignedReleaseManifest(const std::string& folder, const std::string& ve
             return false;
         }
     }
-    const std::string xml = ManifestXml(listed, version);
+    const std::string xml = ManifestXml(listed, version, release);
     std::string signature;
     const bool signedOk = SignBytes(privateBlob, xml, signature, error);
     SecureZeroMemory(&privateBlob[0], privateBlob.size());

@@ -22,10 +22,10 @@ bool SignBytes(const std::string& privateBlob, const std::string& data, std::str
 // never replaced: the clients configured with its public key would refuse every release.
 bool WriteNewKeyFile(const std::string& keyFile, std::string& publicKeyBase64, std::string& error);
 
-// As WriteReleaseManifest, with each file's SHA-256 in the manifest, and the manifest's
-// signature under the private key in keyFile written beside it. A key file inside the release
-// folder is refused (it would be published with the release). Nothing is written unless the
-// key signs; each file is written in one step.
+// As WriteReleaseManifest, with each file's SHA-256 and the release's serial and expiry in the
+// manifest, and the manifest's signature under the private key in keyFile written beside it. A
+// key file inside the release folder is refused (it would be published with the release).
+// Nothing is written unless the key signs; each file is written in one step.
 bool WriteSignedReleaseManifest(const std::string& folder, const std::string& versionAnsi,
-                                const std::string& keyFile, std::vector<ReleaseFile>& files,
-                                std::string& error);
+                                const std::string& keyFile, const ManifestRelease& release,
+                                std::vector<ReleaseFile>& files, std::string& error);

@@ -236,9 +236,16 @@ std::string XmlAttributeEscape(const std::string& utf8) {
     return out;
 }
 
-std::string ManifestXml(const std::vector<ReleaseFile>& files, const std::string& versionUtf8) {
+std::string ManifestXml(const std::vector<ReleaseFile>& files, const std::string& versionUtf8,
+                        const ManifestRelease& release) {
+    std::string root = "<manifest";
+    if (release.bHasSerial)
+        root += std::string(" ") + kSerialAttribute + "=\"" + std::to_string(release.serial) + "\"";
+    if (release.bHasExpiry)
+        root +=
+            std::string(" ") + kExpiresAttribute + "=\"" + std::to_string(release.expires) + "\"";
     std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<manifest>\r\n  <filelist>\r\n";
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n" + root + ">\r\n  <filelist>\r\n";
     const std::string version = XmlAttributeEscape(versionUtf8);
     for (const ReleaseFile& file : files) {
         xml += "    <file filename=\"" + XmlAttributeEscape(file.nameUtf8) + "\" filesize=\"" +

@@ -2,6 +2,8 @@
 // the updater's own code and written in the format the updater's manifest check reads.
 #pragma once
 
+#include "manifest/manifest_release.h"
+
 #include <string>
 #include <vector>
 
@@ -34,8 +36,10 @@ bool DigestReleaseFiles(const std::string& folder, std::vector<ReleaseFile>& fil
 // UTF-8 text made safe inside a double-quoted XML attribute value.
 std::string XmlAttributeEscape(const std::string& utf8);
 
-// The whole manifest, UTF-8; the version goes into every entry unchanged.
-std::string ManifestXml(const std::vector<ReleaseFile>& files, const std::string& versionUtf8);
+// The whole manifest, UTF-8; the version goes into every entry unchanged. A signed release's
+// serial and expiry (when it has them) go into the root element.
+std::string ManifestXml(const std::vector<ReleaseFile>& files, const std::string& versionUtf8,
+                        const ManifestRelease& release = ManifestRelease());
 
 // Writes the bytes to a temporary file and flushes them to disk; on a failure it is removed.
 bool WriteTempFile(const std::string& temp, const std::string& bytes, std::string& error);
