@@ -19,7 +19,8 @@ inline int DownloadOnce(const char* base, const char* name, const std::string& f
         url += '/';
     CInternetSession session;
     const std::atomic<BOOL> cancel{FALSE};
-    CDownloader downloader(session, {url.c_str()}, 0, folder.c_str(), cancel, nullptr);
+    CDownloader downloader(session, {url.c_str()}, 0, folder.c_str(), folder.c_str(), cancel,
+                           nullptr);
     CUpdateFile file;
     int result = MakeUpdateFile(name, nullptr, nullptr, nullptr, 0, file) ? 0 : 1;
     try {

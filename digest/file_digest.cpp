@@ -99,7 +99,7 @@ void CFileDigest::Update(const BYTE* pInput, DWORD dwLength) {
     memcpy(&m_buffer[index], pInput + done, dwLength - done);
 }
 
-CString CFileDigest::Final() {
+void CFileDigest::Final(BYTE (&digest)[16]) {
     static const BYTE kPadding[64] = {0x80};
     BYTE length[8];
     EncodeWords(length, m_bitCount, 2);
@@ -107,9 +107,12 @@ CString CFileDigest::Final() {
     const DWORD index = (m_bitCount[0] >> 3) & 0x3F;
     Update(kPadding, index < 56 ? 56 - index : 120 - index);
     Update(length, 8);
-
-    BYTE digest[16];
     EncodeWords(digest, m_state, 4);
+}
+
+CString CFileDigest::Final() {
+    BYTE digest[16];
+    Final(digest);
     static const char kHex[] = "0123456789abcdef";
     char text[32];
     for (int i = 0; i < 16; ++i) {

@@ -21,6 +21,8 @@ public:
     void Update(const BYTE* pInput, DWORD dwLength);
     // Pads, appends the length and returns the digest text; the context is spent afterwards.
     CString Final();
+    // The same as 16 bytes.
+    void Final(BYTE (&digest)[16]);
     void Transform(const BYTE* pBlock);
 
 private:

@@ -122,8 +122,9 @@ void CUpdateWork::OnFileProgress(const CUpdateFile& file, DWORD dwFileBytes) {
 RunResult CUpdateWork::Run() {
     RunLog().Write("run: downloading %u files", static_cast<unsigned>(m_files.size()));
     if (m_pSession)
-        m_pDownloader = std::make_unique<CDownloader>(*m_pSession, m_baseUrls, m_nFirstSite,
-                                                      m_strTempDir, m_bCancel, m_cancelEvent.Get());
+        m_pDownloader =
+            std::make_unique<CDownloader>(*m_pSession, m_baseUrls, m_nFirstSite, m_strTempDir,
+                                          m_strTargetDir, m_bCancel, m_cancelEvent.Get());
     // What a failed or cancelled run received stays for the next run, which checks it by its
     // digest; what no digest can check is worth nothing to it.
     const RunResult downloaded = DownloadAll();

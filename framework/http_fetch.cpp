@@ -70,3 +70,10 @@ bool CHttpFetch::ReadBody(IHttpBodySink& sink) {
     } while (!hasLength || received < length);
     return true;
 }
+
+bool CHttpBodyText::OnPiece(UINT nCount) {
+    if (m_text.size() + nCount > m_nMaxBytes)
+        throw new CHttpBodyError;
+    m_text.append(reinterpret_cast<const char*>(m_piece), nCount);
+    return true;
+}

@@ -7,6 +7,7 @@
 #include "framework/internet.h"
 
 #include <memory>
+#include <string>
 
 // Each read asks for this much; a piece is this long unless the body ends.
 const UINT kHttpPieceSize = 8192;
@@ -28,6 +29,20 @@ public:
 
 protected:
     ~IHttpBodySink() = default;
+};
+
+// A whole body in memory, up to a cap; a larger one throws CHttpBodyError*.
+class CHttpBodyText : public IHttpBodySink {
+public:
+    explicit CHttpBodyText(size_t nMaxBytes) : m_nMaxBytes(nMaxBytes) {}
+    BYTE* PieceBuffer() override { return m_piece; }
+    bool OnPiece(UINT nCount) override;
+    const std::string& Text() const { return m_text; }
+
+private:
+    const size_t m_nMaxBytes;
+    std::string m_text;
+    BYTE m_piece[kHttpPieceSize];
 };
 
 class CHttpFetch {

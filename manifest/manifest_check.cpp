@@ -64,6 +64,10 @@ std::vector<CUpdateFile> FilesToFetch(const ManifestCheckRequest& request, size_
         if (!MakeUpdateFile(entry.fileName, nullptr, entry.md5, entry.sha256, entry.fileSize,
                             files.back()))
             throw new COleException(E_INVALIDARG);
+        // An index that cannot be used only means the whole file is fetched.
+        if (!entry.indexName.IsEmpty() &&
+            !SetBlockIndex(files.back(), entry.indexName, entry.indexDigest, bSigned))
+            RunLog().Write("file %s: its block index is not usable", entry.fileName.GetString());
     }
     kept.Log();
     return files;

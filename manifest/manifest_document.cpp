@@ -28,6 +28,13 @@ CString ReadText(IXMLDOMElement* pEntry, const char* pszName) {
     return CStringFromVariant(text.Get());
 }
 
+// An attribute that older manifests lack: "" when it is absent.
+CString ReadOptionalText(IXMLDOMElement* pEntry, const char* pszName) {
+    CVariant value;
+    CheckResult(pEntry->getAttribute(CBstr(pszName).Get(), value.Receive()));
+    return value.Get().vt == VT_BSTR ? CStringFromVariant(value.Get()) : CString();
+}
+
 UINT ReadNumber(IXMLDOMElement* pEntry, const char* pszName) {
     CVariant value;
     CheckResult(pEntry->getAttribute(CBstr(pszName).Get(), value.Receive()));
@@ -110,6 +117,10 @@ std::vector<ManifestEntry> ReadEntries(IXMLDOMNodeList* pEntries, bool bSigned, 
                     return read;
                 }
             }
+            // The block index beside the file, which older updaters ignore; a signed manifest
+            // covers it with its SHA-256.
+            e.indexName = ReadOptionalText(entry.Get(), "blocks");
+            e.indexDigest = ReadOptionalText(entry.Get(), bSigned ? "blockssha256" : "blocksmd5");
             read.push_back(e);
         }
         complete = true;

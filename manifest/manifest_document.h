@@ -13,7 +13,9 @@ struct ManifestEntry {
     CString fileName;
     UINT fileSize;
     CString md5;
-    CString sha256; // read only from a signed manifest
+    CString sha256;      // read only from a signed manifest
+    CString indexName;   // the block index beside the file ("": none)
+    CString indexDigest; // its MD5, or in a signed manifest its SHA-256
 };
 
 // The entries of "/manifest/filelist/file" in document order, up to the first that cannot be

@@ -20,22 +20,6 @@ public:
     using CManifestRefused::CManifestRefused;
 };
 
-// A whole body in memory, up to the cap.
-class CBodyText : public IHttpBodySink {
-public:
-    BYTE* PieceBuffer() override { return m_piece; }
-    bool OnPiece(UINT nCount) override {
-        if (m_text.size() + nCount > kMaxManifestBytes)
-            throw new CManifestRefused("more than 16 MiB");
-        m_text.append(reinterpret_cast<const char*>(m_piece), nCount);
-        return true;
-    }
-    std::string m_text;
-
-private:
-    BYTE m_piece[kHttpPieceSize];
-};
-
 // The bytes at the URL, fetched within the limits (the XML request object has none of its
 // own). pszWhat names them in the log and in the refusal.
 std::string FetchBytes(const char* pszUrl, const char* pszWhat) {
@@ -53,11 +37,11 @@ std::string FetchBytes(const char* pszUrl, const char* pszWhat) {
             throw new CSiteFailed(reason);
         throw new CManifestRefused(reason);
     }
-    CBodyText body;
+    CHttpBodyText body(kMaxManifestBytes);
     fetch.ReadBody(body);
     RunLog().Write("%s: HTTP status 200, %u bytes", pszWhat,
-                   static_cast<unsigned>(body.m_text.size()));
-    return body.m_text;
+                   static_cast<unsigned>(body.Text().size()));
+    return body.Text();
 }
 
 // update.xml.sig beside update.xml, with the same query: a cache on the way that would answer

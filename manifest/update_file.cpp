@@ -8,6 +8,15 @@
 
 namespace {
 
+bool IsLowerHex(const char* pszText, size_t nLength) {
+    if (strlen(pszText) != nLength)
+        return false;
+    for (const char* p = pszText; *p; ++p)
+        if (!((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'f')))
+            return false;
+    return true;
+}
+
 bool IsWellFormedMd5(const char* pszText) {
     if (!pszText || strlen(pszText) != UPDATE_DIGEST_SIZE - 1)
         return false;
@@ -36,5 +45,14 @@ bool MakeUpdateFile(const char* pszRemoteName, const char* pszLocalName, const c
     if (hasSha256)
         strcpy(file.szSha256, pszSha256); // 64 digits, checked above
     file.dwSize = dwSize;
+    return true;
+}
+
+bool SetBlockIndex(CUpdateFile& file, const char* pszName, const char* pszDigest, bool bSigned) {
+    if (!pszName || !pszDigest || !IsAcceptableFileName(pszName) ||
+        !IsLowerHex(pszDigest, bSigned ? UPDATE_SHA256_SIZE - 1 : UPDATE_DIGEST_SIZE - 1))
+        return false;
+    strcpy(file.szIndexName, pszName); // lengths checked above
+    strcpy(file.szIndexDigest, pszDigest);
     return true;
 }

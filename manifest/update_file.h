@@ -16,6 +16,10 @@ struct CUpdateFile {
     // A signed manifest's SHA-256 of the file, which the download must match; "": not signed.
     char szSha256[UPDATE_SHA256_SIZE];
     DWORD dwSize; // as listed; it only feeds the progress total
+    // The file's block index beside it on the server and the index's digest (an MD5, or in a
+    // signed manifest a SHA-256); "": none, the file is fetched whole.
+    char szIndexName[UPDATE_NAME_SIZE];
+    char szIndexDigest[UPDATE_SHA256_SIZE];
 };
 
 // Fills `file`; false (nothing filled) for a null name and any name that does not fit its field
@@ -25,3 +29,6 @@ struct CUpdateFile {
 // manifest's form, else the file is refused.
 bool MakeUpdateFile(const char* pszRemoteName, const char* pszLocalName, const char* pszMd5,
                     const char* pszSha256, DWORD dwSize, CUpdateFile& file);
+// Names the file's block index; false (nothing set) for a name the updater refuses or a digest
+// that is not 32 (MD5) or, when bSigned, 64 (SHA-256) lower-case hexadecimal digits.
+bool SetBlockIndex(CUpdateFile& file, const char* pszName, const char* pszDigest, bool bSigned);

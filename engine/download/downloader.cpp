@@ -1,6 +1,7 @@
 #include "engine/download/downloader.h"
 
 #include "digest/file_sha256.h"
+#include "engine/download/delta_download.h"
 #include "engine/download/partial_download.h"
 #include "framework/format.h"
 #include "framework/http_fetch.h"
@@ -11,10 +12,6 @@
 
 namespace {
 
-// Always from the server, never the cache; an http:// site that moved to https:// is followed,
-// as browsers do (certificate checks stay the platform's).
-const DWORD kOpenFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_ASCII |
-                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
 const size_t kMaxValidator = 200;
 const DWORD kRangeNotSatisfiable = 416;
 
@@ -116,26 +113,26 @@ CString TempPathOf(const CString& strTempDir, const CUpdateFile& file) {
 }
 
 CDownloader::CDownloader(CInternetSession& session, std::vector<CString> baseUrls,
-                         size_t nFirstSite, const CString& strTempDir,
+                         size_t nFirstSite, const CString& strTempDir, const CString& strTargetDir,
                          const std::atomic<BOOL>& bCancel, HANDLE hCancel)
     : m_session(session), m_baseUrls(std::move(baseUrls)),
       m_nSite(nFirstSite < m_baseUrls.size() ? nFirstSite : 0), m_strTempDir(strTempDir),
-      m_bCancel(bCancel), m_hCancel(hCancel) {}
+      m_strTargetDir(strTargetDir), m_bCancel(bCancel), m_hCancel(hCancel) {}
 
 CDownloader::Outcome CDownloader::Fetch(const CUpdateFile& file, IDownloadSink& sink) {
     m_bAnnounced = false;
     CPartialDownload partial(file, TempPathOf(m_strTempDir, file));
-    if (partial.Exists() && partial.TakeOver()) {
-        m_bAnnounced = true;
-        sink.OnFileAccepted(file, static_cast<DWORD>(partial.Length()));
-        sink.OnFileProgress(file, static_cast<DWORD>(partial.Length()));
-        partial.Finish();
-        return Outcome::Received;
-    }
+    // What an earlier run left, whole or in part, comes first; else the installed copy.
+    TryResult delta = TakeOver(partial, file, sink);
+    if (delta == TryResult::Faulted && partial.Length() == 0)
+        delta = TryDelta(partial, file, sink);
     bool refetched = false;
     for (int failed = 0;;) {
         Fault fault;
-        switch (TryCatching(partial, file, sink, fault)) {
+        const TryResult result =
+            delta != TryResult::Faulted ? delta : TryCatching(partial, file, sink, fault);
+        delta = TryResult::Faulted;
+        switch (result) {
         case TryResult::Received:
             partial.Finish();
             return Outcome::Received;
@@ -200,6 +197,48 @@ CDownloader::TryResult CDownloader::TryCatching(CPartialDownload& partial, const
     return TryResult::Faulted;
 }
 
+CDownloader::TryResult CDownloader::TakeOver(CPartialDownload& partial, const CUpdateFile& file,
+                                             IDownloadSink& sink) {
+    if (!partial.Exists() || !partial.TakeOver())
+        return TryResult::Faulted;
+    m_bAnnounced = true;
+    sink.OnFileAccepted(file, static_cast<DWORD>(partial.Length()));
+    sink.OnFileProgress(file, static_cast<DWORD>(partial.Length()));
+    return TryResult::Received;
+}
+
+CDownloader::TryResult CDownloader::TryDelta(CPartialDownload& partial, const CUpdateFile& file,
+                                             IDownloadSink& sink) {
+    // A rebuilt file must be checked as a whole: only one with a digest is rebuilt.
+    const CString oldPath = m_strTargetDir + "\\" + file.szLocalName;
+    if (!file.szIndexName[0] || !HasDigest(file) ||
+        GetFileAttributesA(oldPath) == INVALID_FILE_ATTRIBUTES)
+        return TryResult::Faulted;
+    DeltaResult result = DeltaResult::Whole;
+    try {
+        result = BuildFromInstalledCopy(m_session, m_baseUrls[m_nSite] + file.szRemoteName,
+                                        m_baseUrls[m_nSite] + file.szIndexName, oldPath, file,
+                                        partial, sink, m_bCancel);
+        if (result == DeltaResult::Built) {
+            m_bAnnounced = true;
+            partial.Close();
+            if (Verified(partial, file))
+                return TryResult::Received;
+        }
+    } catch (CInternetException* e) {
+        if (e->m_dwError == ERROR_INTERNET_OPERATION_CANCELLED)
+            result = DeltaResult::Cancelled;
+        e->Delete();
+    } catch (CException* e) {
+        e->Delete();
+    }
+    if (result == DeltaResult::Cancelled || m_bCancel)
+        return TryResult::Cancelled;
+    RunLog().Write("download %s: fetching the whole file", file.szRemoteName);
+    partial.Restart();
+    return TryResult::Faulted;
+}
+
 CDownloader::TryResult CDownloader::TryOnce(CPartialDownload& partial, const CUpdateFile& file,
                                             IDownloadSink& sink) {
     m_bReplied = false;
@@ -213,7 +252,7 @@ CDownloader::TryResult CDownloader::TryOnce(CPartialDownload& partial, const CUp
         headers.Format("Range: bytes=%lu-\r\nIf-Range: %s\r\n", offset,
                        partial.Validator().GetString());
     }
-    CHttpFetch fetch(m_session, m_baseUrls[m_nSite] + file.szRemoteName, kOpenFlags,
+    CHttpFetch fetch(m_session, m_baseUrls[m_nSite] + file.szRemoteName, kDownloadOpenFlags,
                      headers.IsEmpty() ? nullptr : headers.GetString());
     const DWORD announced = AcceptReply(fetch, partial, file);
     m_bReplied = true;

@@ -17,6 +17,11 @@
 class CHttpFetch;
 class CPartialDownload;
 
+// Always from the server, never the cache; an http:// site that moved to https:// is followed,
+// as browsers do (certificate checks stay the platform's).
+const DWORD kDownloadOpenFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_TRANSFER_ASCII |
+                                 INTERNET_FLAG_RELOAD | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
+
 // A reply that is not the file (an error status, an HTML page, too short, a length beyond 32
 // bits, the wrong bytes). It has no system text: the run words it.
 class CDownloadRejected : public CException {
@@ -41,10 +46,12 @@ CString TempPathOf(const CString& strTempDir, const CUpdateFile& file);
 class CDownloader {
 public:
     // Files are fetched from a site's base URL (ending with "/") followed by their name,
-    // unescaped, into strTempDir, starting at site nFirstSite. bCancel is seen after each piece
-    // of a file; hCancel, set with it, ends a wait between tries.
+    // unescaped, into strTempDir, starting at site nFirstSite; a file with a block index is
+    // rebuilt from its installed copy in strTargetDir where it can. bCancel is seen after each
+    // piece of a file; hCancel, set with it, ends a wait between tries.
     CDownloader(CInternetSession& session, std::vector<CString> baseUrls, size_t nFirstSite,
-                const CString& strTempDir, const std::atomic<BOOL>& bCancel, HANDLE hCancel);
+                const CString& strTempDir, const CString& strTargetDir,
+                const std::atomic<BOOL>& bCancel, HANDLE hCancel);
 
     enum class Outcome { Received, Cancelled };
     // The file in its temporary file, verified, or Cancelled (what arrived stays for the next
@@ -53,6 +60,11 @@ public:
 
 private:
     enum class TryResult { Received, Cancelled, Mismatch, Faulted };
+    // An earlier run's whole download (Received), else Faulted.
+    TryResult TakeOver(CPartialDownload& partial, const CUpdateFile& file, IDownloadSink& sink);
+    // Only the changed blocks, when the file has an index and an installed copy: Received, or
+    // Cancelled, or Faulted when the whole file is to be fetched.
+    TryResult TryDelta(CPartialDownload& partial, const CUpdateFile& file, IDownloadSink& sink);
     enum class Wait { Retry, GiveUp, Cancelled };
     struct Fault;
     TryResult TryCatching(CPartialDownload& partial, const CUpdateFile& file, IDownloadSink& sink,
@@ -67,6 +79,7 @@ private:
     const std::vector<CString> m_baseUrls;
     size_t m_nSite; // where the next try goes; a site that failed is left for the next
     const CString m_strTempDir;
+    const CString m_strTargetDir;
     const std::atomic<BOOL>& m_bCancel;
     const HANDLE m_hCancel;
     CRetryBudget m_budget;

@@ -169,8 +169,8 @@ void CPartialDownload::SetValidator(const CString& strValidator, ULONGLONG nTota
         WriteRecord(m_strRecordPath, EntryIdentity(m_file), nTotal, strValidator);
 }
 
-BYTE* CPartialDownload::Room() {
-    if (kBlockSize - m_nHeld < kHttpPieceSize)
+BYTE* CPartialDownload::Room(DWORD dwWanted) {
+    if (kBlockSize - m_nHeld < (dwWanted ? dwWanted : kHttpPieceSize))
         Flush();
     return m_block.get() + m_nHeld;
 }

@@ -36,8 +36,9 @@ public:
     // length, recorded beside the file for a later run.
     void SetValidator(const CString& strValidator, ULONGLONG nTotal);
 
-    // Room for the next piece of kHttpPieceSize bytes, and the bytes put there.
-    BYTE* Room();
+    // Room for the next piece of kHttpPieceSize bytes (or dwWanted, at most 64 KiB), and the
+    // bytes put there.
+    BYTE* Room(DWORD dwWanted = 0);
     void Append(UINT nCount);
     // Writes the bytes held; throws CFileException* on an error.
     void Flush();

@@ -1,6 +1,7 @@
 // mkmanifest.exe run as a publishing script runs it: what it writes is read back by the
 // updater's own manifest check over HTTP, a signed release verifies under the key the tool
 // printed, and a refusal fails the run and writes nothing.
+#include "manifest/block_index.h"
 #include "manifest/manifest_check.h"
 #include "manifest/manifest_signature.h"
 #include "tests/support/replies.h"
@@ -98,11 +99,12 @@ protected:
 
 // Awkward names (escaped in the XML, which otherwise would not parse), a Chinese one (UTF-8 in
 // the file, ANSI in the updater), subfolders and the longest accepted name all survive the trip:
-// an empty installation queues every file, the release itself is up to date.
+// an empty installation queues every file, the release itself is up to date. A file of 1 MiB
+// gets its block index beside it, which is no file of the release when the tool runs again.
 TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
     const char kChinese[] = "数据.txt";
     const char kLongest[] = "abcdefghijklmnopqrstuvwxyz01.da"; // 31 characters
-    Put("a.dat", std::string(3000, 'a'));
+    Put("a.dat", std::string(1 << 20, 'a'));
     Put("empty.dat", "");
     Put("sub\\b.dat", "bee");
     Put("R&D's.dat", "ampersand and apostrophe");
@@ -112,8 +114,15 @@ TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
     Put("update.xml", "an older manifest, replaced");
     Put("update.xml.tmp", "left over from an interrupted run");
 
+    ASSERT_EQ(RunTool("1.9"), 0) << m_output;
     ASSERT_EQ(RunTool("2.0 \\\"beta\\\" <R&D>"), 0) << m_output;
     EXPECT_NE(m_output.find("7 files, version 2.0 \"beta\" <R&D>"), std::string::npos) << m_output;
+    CBlockIndex index;
+    EXPECT_TRUE(index.Parse(ReadWholeFile(m_release + "\\a.dat.blocks")));
+    EXPECT_EQ(index.FileSize(), 1u << 20);
+    EXPECT_NE(Manifest().find("filename=\"a.dat\" filesize=\"1048576\""), std::string::npos);
+    EXPECT_NE(Manifest().find(" blocks=\"a.dat.blocks\" blocksmd5=\""), std::string::npos);
+    EXPECT_EQ(Manifest().find("blocks=\"empty.dat"), std::string::npos);
     // Fetching into a subfolder needs that subfolder in the updater's temporary folder, and a
     // non-ASCII name goes on the wire as its ANSI bytes: the publisher is told of both.
     EXPECT_NE(m_output.find("warning: sub\\b.dat is in a subfolder"), std::string::npos);
@@ -130,7 +139,7 @@ TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
     ASSERT_TRUE(Check(m_empty.Path()));
     EXPECT_EQ(m_queued, (Names{"a.dat", kLongest, "empty.dat", "R&D's.dat", "sub\\b.dat",
                                "sub\\update.xml", kChinese}));
-    EXPECT_EQ(m_total, 3000u + 9u + 0u + 24u + 3u + 46u + 8u);
+    EXPECT_EQ(m_total, (1u << 20) + 9u + 0u + 24u + 3u + 46u + 8u);
     EXPECT_FALSE(Check(m_release + "\\"));
     EXPECT_TRUE(m_queued.empty());
 }

@@ -128,19 +128,19 @@ struct TestHttpServer::Impl {
         }
         const unsigned long long size =
             reply.generatedSize ? reply.generatedSize : reply.body.size();
-        const unsigned long long from = RangeStart(head, reply, size);
-        std::string text = "HTTP/1.1 " + std::to_string(from ? 206 : reply.status) + " Status\r\n";
+        unsigned long long from = 0, end = size; // the whole body, or the range asked for
+        const bool ranged = Range(head, reply, size, from, end);
+        std::string text =
+            "HTTP/1.1 " + std::to_string(ranged ? 206 : reply.status) + " Status\r\n";
         if (reply.sendContentLength)
-            text +=
-                "Content-Length: " +
-                std::to_string(reply.announcedLength < 0 ? size - from : reply.announcedLength) +
-                "\r\n";
-        if (from)
-            text += "Content-Range: bytes " + std::to_string(from) + "-" +
-                    std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n";
+            text += "Content-Length: " +
+                    std::to_string(reply.announcedLength < 0 ? end - from : reply.announcedLength) +
+                    "\r\n";
+        if (ranged)
+            text += "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(end - 1) +
+                    "/" + std::to_string(size) + "\r\n";
         if (!reply.etag.empty())
             text += "ETag: " + reply.etag + "\r\n";
-        unsigned long long end = size;
         if (reply.dropAfter >= 0)
             end = (std::min)(end, from + reply.dropAfter);
         const unsigned long long stallAt =
@@ -151,18 +151,24 @@ struct TestHttpServer::Impl {
     } catch (...) {
     }
 
-    // Where a "Range: bytes=N-" request continues, when the reply allows it; 0 for the whole.
-    static unsigned long long RangeStart(const std::string& head, const HttpReply& reply,
-                                         unsigned long long size) {
+    // The range "Range: bytes=FIRST-[LAST]" asks for, when the reply allows ranges and the
+    // If-Range (if any) names its ETag: [from, end).
+    static bool Range(const std::string& head, const HttpReply& reply, unsigned long long size,
+                      unsigned long long& from, unsigned long long& end) {
         const std::size_t range = head.find("\r\nRange: bytes=");
         if (reply.etag.empty() || reply.ignoreRange || range == std::string::npos)
-            return 0;
+            return false;
         const std::size_t ifRange = head.find("\r\nIf-Range: ");
         if (ifRange != std::string::npos &&
             head.compare(ifRange + 12, reply.etag.size() + 2, reply.etag + "\r\n") != 0)
-            return 0;
-        const unsigned long long from = std::strtoull(head.c_str() + range + 15, nullptr, 10);
-        return from < size ? from : 0;
+            return false;
+        char* rest = nullptr;
+        from = std::strtoull(head.c_str() + range + 15, &rest, 10);
+        const unsigned long long last = *rest == '-' && rest[1] >= '0' && rest[1] <= '9'
+                                            ? std::strtoull(rest + 1, nullptr, 10)
+                                            : size - 1;
+        end = (std::min)(last + 1, size);
+        return from < end;
     }
 
     HttpReply Lookup(const std::string& target) { // requires mu

@@ -1,5 +1,7 @@
 #include "tools/mkmanifest/manifest_signer.h"
 
+#include "tools/mkmanifest/block_indexes.h"
+
 #include "digest/file_sha256.h"
 #include "framework/crypt_handles.h"
 #include "framework/scoped_handle.h"
@@ -227,6 +229,8 @@ bool WriteSignedReleaseManifest(const std::string& folder, const std::string& ve
             return false;
         }
     }
+    if (!WriteBlockIndexes(folder, listed, error))
+        return false;
     const std::string xml = ManifestXml(listed, version, release);
     std::string signature;
     const bool signedOk = SignBytes(privateBlob, xml, signature, error);

@@ -3,6 +3,7 @@
 #include "digest/file_digest.h"
 #include "framework/scoped_handle.h"
 #include "manifest/file_name_rules.h"
+#include "tools/mkmanifest/block_indexes.h"
 #include "manifest/update_file.h"
 #include "framework/file.h"
 
@@ -85,6 +86,19 @@ bool IsManifestOrTemp(const std::wstring& name) {
     return false;
 }
 
+// A block index the tool wrote (it begins with the index's own mark): not part of the release.
+bool IsBlockIndex(const std::wstring& path) {
+    const size_t length = path.size();
+    if (length < 7 || lstrcmpiW(path.c_str() + length - 7, L".blocks") != 0)
+        return false;
+    char mark[8] = {};
+    DWORD read = 0;
+    CKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    return file.IsValid() && ReadFile(file.Get(), mark, sizeof(mark), &read, nullptr) &&
+           read == sizeof(mark) && memcmp(mark, "QMBLOCK1", sizeof(mark)) == 0;
+}
+
 // Collects the files below root\relative; false with a message when a folder cannot be read,
 // so that no file is silently left out of the release.
 bool Walk(const std::wstring& root, const std::wstring& relative, std::vector<FoundFile>& found,
@@ -113,7 +127,7 @@ bool Walk(const std::wstring& root, const std::wstring& relative, std::vector<Fo
                 ok = Walk(root, path, found, error) && ok;
             continue;
         }
-        if (relative.empty() && IsManifestOrTemp(name))
+        if ((relative.empty() && IsManifestOrTemp(name)) || IsBlockIndex(root + L"\\" + path))
             continue;
         found.push_back({path, data.nFileSizeHigh, data.nFileSizeLow});
     } while (FindNextFileW(find.Get(), &data));
@@ -250,7 +264,12 @@ std::string ManifestXml(const std::vector<ReleaseFile>& files, const std::string
     for (const ReleaseFile& file : files) {
         xml += "    <file filename=\"" + XmlAttributeEscape(file.nameUtf8) + "\" filesize=\"" +
                std::to_string(file.size) + "\" fileversion=\"" + version + "\" md5=\"" + file.md5 +
-               (file.sha256.empty() ? "" : "\" sha256=\"" + file.sha256) + "\"/>\r\n";
+               (file.sha256.empty() ? "" : "\" sha256=\"" + file.sha256) + "\"";
+        if (!file.indexNameUtf8.empty())
+            xml += " blocks=\"" + XmlAttributeEscape(file.indexNameUtf8) +
+                   (file.sha256.empty() ? "\" blocksmd5=\"" : "\" blockssha256=\"") +
+                   file.indexDigest + "\"";
+        xml += "/>\r\n";
     }
     return xml + "  </filelist>\r\n</manifest>\r\n";
 }
@@ -330,6 +349,7 @@ bool WriteReleaseManifest(const std::string& folder, const std::string& versionA
     std::vector<ReleaseFile> listed;
     std::string version;
     if (!PrepareRelease(folder, versionAnsi, listed, version, error) ||
+        !WriteBlockIndexes(folder, listed, error) ||
         !ReplaceManifest(folder, ManifestXml(listed, version), error))
         return false;
     files.swap(listed);

@@ -21,6 +21,10 @@ struct ReleaseFile {
     unsigned long size = 0;
     std::string md5;    // 32 lower-case hexadecimal digits, once digested
     std::string sha256; // 64 of them, when signing; written only when set
+    // The block index written beside a large file (its name as the manifest holds it) and the
+    // index's digest: its MD5, or its SHA-256 when signing; "": none.
+    std::string indexNameUtf8;
+    std::string indexDigest;
 };
 
 // Lists every file below the folder, sorted by name, leaving out the manifest and its
