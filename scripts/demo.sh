@@ -60,13 +60,20 @@ cp "$bin/Quillmarket.exe" "$bin/Updater.exe" "$install/"
 printf 'Quillmarket 1.0\r\nThank you for using Quillmarket.\r\n' >"$install/readme.txt"
 for i in $(seq 1 200); do printf 'item-%03d\t%d.%02d\r\n' "$i" $((i % 50)) $((i % 100)); done \
   >"$install/prices.dat"
-head -c $((3 << 20)) /dev/urandom >"$install/assets.pak"
+head -c $((8 << 20)) /dev/urandom >"$install/assets.pak"
 
 cp "$install/readme.txt" "$release/readme.txt" # unchanged: not downloaded
 for i in $(seq 1 240); do printf 'item-%03d\t%d.%02d\r\n' "$i" $((i % 70)) $((i * 7 % 100)); done \
   >"$release/prices.dat"
-# Large enough, with nginx's rate limit, to keep the window up for a few seconds.
-head -c $((8 << 20)) /dev/urandom >"$release/assets.pak"
+# Release 2.0's assets: 1.0's with 2000 bytes inserted and a few records changed; mkmanifest
+# indexes it, and the updater fetches only what changed.
+{ head -c $((100 << 10)) "$install/assets.pak"; head -c 2000 /dev/urandom
+  tail -c +$(((100 << 10) + 1)) "$install/assets.pak"; } >"$release/assets.pak"
+for mib in 2 5 7; do
+  head -c 64 /dev/urandom | dd of="$release/assets.pak" bs=1 seek=$((mib << 20)) conv=notrunc status=none
+done
+# New, and large enough with nginx's rate limit to keep the window up for a few seconds.
+head -c $((6 << 20)) /dev/urandom >"$release/sounds.pak"
 printf 'Quillmarket 2.0: 40 new items, faster start.\r\n' >"$release/news.txt"
 # The programs of release 2.0 are this build with a release mark after the image, so that
 # their digests differ; Updater.exe is in the release so that Updater.EX_ shows.
@@ -180,7 +187,7 @@ say "what changed in $install:"
 problems=0
 for path in "$release"/*; do
   name=$(basename "$path")
-  case "$name" in update.xml | update.xml.sig) continue ;; esac
+  case "$name" in update.xml | update.xml.sig | *.blocks) continue ;; esac
   new=$(md5 "$path")
   target="$install/$name"
   [ "$name" = Updater.exe ] && target="$install/Updater.EX_"

@@ -170,8 +170,12 @@ DeltaResult BuildFromInstalledCopy(CInternetSession& session, const CString& str
     size_t known = 0;
     for (DWORD offset : found)
         known += offset != kBlockNotFound ? 1 : 0;
-    if (known == 0)
-        return bCancel ? DeltaResult::Cancelled : DeltaResult::Whole;
+    if (known == 0) {
+        if (bCancel)
+            return DeltaResult::Cancelled;
+        RunLog().Write("download %s: nothing of it in the installed copy", file.szRemoteName);
+        return DeltaResult::Whole;
+    }
     CKernelHandle old(CreateFileA(strOldPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!old.IsValid() || !partial.Open())
