@@ -34,16 +34,18 @@ bool IsAcceptableFileName(const char* pszName) {
     const size_t length = strlen(pszName);
     if (length >= UPDATE_NAME_SIZE)
         return false;
-    if (pszName[0] == '\\' || pszName[0] == '/')
-        return false;
-    if (strchr(pszName, ':'))
-        return false;
-    // Walk the components between separators. Windows drops trailing dots and blanks from a
-    // component, so such a name addresses another file (or, made of nothing else, climbs out).
+    // Backslash alone separates folders; a forward slash, a stream's colon, the wildcards and
+    // the other characters Windows keeps out of names are refused wherever they stand.
+    for (const char* p = pszName; *p; ++p)
+        if (static_cast<unsigned char>(*p) < 0x20 || strchr("/:*?\"<>|", *p))
+            return false;
+    // Walk the components between separators: none is empty (no leading, trailing or doubled
+    // separator). Windows drops trailing dots and blanks from a component, so such a name
+    // addresses another file (or, made of nothing else, climbs out).
     const char* part = pszName;
     while (true) {
-        const size_t partLength = strcspn(part, "\\/");
-        if (partLength > 0 && (part[partLength - 1] == '.' || part[partLength - 1] == ' '))
+        const size_t partLength = strcspn(part, "\\");
+        if (partLength == 0 || part[partLength - 1] == '.' || part[partLength - 1] == ' ')
             return false;
         if (IsDeviceName(part, partLength))
             return false;

@@ -103,13 +103,16 @@ struct CDownloader::Fault {
     char reason[256] = {};
 };
 
+CString TempNameOf(const CUpdateFile& file) {
+    CString name;
+    for (const char* p = file.szLocalName; *p; ++p)
+        name += *p == '\\' ? "%5C" : *p == '%' ? "%25" : CString(p, 1);
+    return name + ".dtm";
+}
+
 CString TempPathOf(const CString& strTempDir, const CUpdateFile& file) {
-    char tempPath[MAX_PATH] = {};
-    const int pathLength = FormatText(tempPath, sizeof(tempPath), "%s\\%s.dtm",
-                                      strTempDir.GetString(), file.szLocalName);
-    if (pathLength < 0 || pathLength >= static_cast<int>(sizeof(tempPath)))
-        return CString();
-    return CString(tempPath);
+    const CString path = strTempDir + "\\" + TempNameOf(file);
+    return path.GetLength() < MAX_PATH ? path : CString();
 }
 
 CDownloader::CDownloader(CInternetSession& session, std::vector<CString> baseUrls,

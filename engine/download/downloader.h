@@ -40,6 +40,9 @@ protected:
     ~IDownloadSink() = default;
 };
 
+// The temporary folder is flat: a file in a folder of the release is downloaded under its whole
+// name with each backslash written "%5C" (and each '%' "%25"), then ".dtm".
+CString TempNameOf(const CUpdateFile& file);
 // "TEMPDIR\NAME.dtm", or "" when the path does not fit.
 CString TempPathOf(const CString& strTempDir, const CUpdateFile& file);
 

@@ -1,5 +1,6 @@
 #include "engine/download/kept_downloads.h"
 
+#include "engine/download/downloader.h"
 #include "engine/download/partial_download.h"
 #include "framework/run_log.h"
 #include "framework/scoped_handle.h"
@@ -12,7 +13,7 @@ namespace {
 // The names a download of `file` and its record take in the temporary folder.
 bool BelongsToAFile(const char* pszName, const std::vector<CUpdateFile>& files) {
     for (const CUpdateFile& file : files) {
-        const CString download = CString(file.szLocalName) + ".dtm";
+        const CString download = TempNameOf(file);
         if (_stricmp(pszName, download) == 0 || _stricmp(pszName, ResumeRecordPath(download)) == 0)
             return true;
     }

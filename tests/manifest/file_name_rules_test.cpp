@@ -22,7 +22,10 @@ TEST(RunAddFile, AcceptsOnlyNamesThatStayInsideAndFit) {
         "UPDATER.EXE.", "Updater.exe ", "data.\\x.dat",
         // Devices, in any case and with any extension, in any component.
         "CON", "prn.txt", "Aux.dat", "nul.txt", "com9", "com1.tar.gz", "LPT1", "conin$",
-        "CONOUT$.txt", "com1 .txt", "data\\nul\\x.dat"};
+        "CONOUT$.txt", "com1 .txt", "data\\nul\\x.dat",
+        // Backslash alone separates, and separates something; no character Windows refuses.
+        "data/x.dat", "data\\\\x.dat", "data\\", "a*.dat", "a?.dat", "a|b", "a\"b", "a<b>",
+        "tab\there"};
     for (const char* name : refused)
         EXPECT_FALSE(run.AddFile(name, nullptr)) << name;
     EXPECT_FALSE(run.AddFile(nullptr, nullptr));
