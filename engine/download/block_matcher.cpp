@@ -10,6 +10,8 @@ const DWORD kReadSize = 1 << 20;
 
 // The blocks by weak sum: a chained hash table, one slot per block at least twice over, so that
 // most bytes of the old copy cost one look at an empty slot.
+// Blocks of equal content are entered once: the first stands for the others (a file of many
+// equal blocks would otherwise make every look a long walk).
 class CWeakTable {
 public:
     explicit CWeakTable(const CBlockIndex& index) : m_index(index) {
@@ -19,12 +21,22 @@ public:
         m_mask = slots - 1;
         m_head.assign(slots, -1);
         m_next.assign(index.Blocks().size(), -1);
+        m_same.assign(index.Blocks().size(), -1);
         for (size_t i = 0; i < Searched(); ++i) {
-            int& head = m_head[Slot(index.Blocks()[i].weak)];
+            const BlockSums& sums = index.Blocks()[i];
+            int& head = m_head[Slot(sums.weak)];
+            for (int other = head; other >= 0 && m_same[i] < 0; other = m_next[other])
+                if (index.Blocks()[other].weak == sums.weak &&
+                    memcmp(index.Blocks()[other].strong, sums.strong, sizeof(sums.strong)) == 0)
+                    m_same[i] = other;
+            if (m_same[i] >= 0)
+                continue;
             m_next[i] = head;
             head = static_cast<int>(i);
         }
     }
+    // The block entered for block i's content, or -1 when that is block i itself.
+    int SameAs(size_t i) const { return m_same[i]; }
     // The blocks (of full length) that the window holds, by their sums.
     int First(DWORD weak) const { return m_head[Slot(weak)]; }
     int Next(int block) const { return m_next[block]; }
@@ -41,6 +53,7 @@ private:
     size_t m_mask = 0;
     std::vector<int> m_head;
     std::vector<int> m_next;
+    std::vector<int> m_same;
 };
 
 // Records at `offset` every block whose sums the window has; true when one was new.
@@ -94,7 +107,7 @@ std::vector<DWORD> FindKnownBlocks(const CBlockIndex& index, const char* pszOldP
                 return {};
             have += read;
             if (have < window)
-                return found;
+                break;
             rolling = false;
         }
         if (!rolling)
@@ -111,4 +124,8 @@ std::vector<DWORD> FindKnownBlocks(const CBlockIndex& index, const char* pszOldP
             rolling = false;
         }
     }
+    for (size_t i = 0; i < found.size(); ++i)
+        if (table.SameAs(i) >= 0)
+            found[i] = found[table.SameAs(i)];
+    return found;
 }

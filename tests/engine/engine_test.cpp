@@ -2,6 +2,7 @@
 // files written and installed, and where a cancel request takes effect.
 #include "engine/install/install_journal.h"
 #include "digest/file_digest.h"
+#include "engine/download/block_matcher.h"
 #include "engine/update_run.h"
 #include "manifest/block_index.h"
 #include "tests/support/notify_recorder.h"
@@ -429,6 +430,13 @@ TEST_F(EngineTest, AChangedFileIsRebuiltFromItsInstalledCopy) {
         return bytes;
     };
     std::string indexMd5, otherMd5;
+    // Equal blocks are found at once, every one, not by a walk over all of them at each byte.
+    CBlockIndex zeros;
+    ASSERT_TRUE(WriteWholeFile(release / "z", std::string(8 << 20, '\0')));
+    ASSERT_TRUE(zeros.Build((release / "z").c_str()));
+    const std::atomic<BOOL> running{FALSE};
+    const std::vector<DWORD> found = FindKnownBlocks(zeros, (release / "z").c_str(), running);
+    EXPECT_EQ(std::count(found.begin(), found.end(), 0u), static_cast<long>(found.size()));
     // The other index has the new size but the old bytes: the rebuilt file fails its digest.
     const std::string index = indexOf(fresh, indexMd5),
                       other = indexOf(old + std::string(1000, '-'), otherMd5);
