@@ -56,25 +56,24 @@ private:
     std::vector<int> m_same;
 };
 
-// Records at `offset` every block whose sums the window has; true when one was new.
+// Records at `offset` every block whose sums the window has and that was not found before;
+// true when the window is a block of the index (then the next block most likely follows).
 bool Match(const CWeakTable& table, const CBlockIndex& index, DWORD weak, const BYTE* pWindow,
            DWORD offset, std::vector<DWORD>& found) {
-    int block = table.First(weak);
-    if (block < 0)
-        return false;
     bool strongDone = false, matched = false;
     BYTE strong[8];
-    for (; block >= 0; block = table.Next(block)) {
+    for (int block = table.First(weak); block >= 0; block = table.Next(block)) {
         const BlockSums& sums = index.Blocks()[block];
-        if (sums.weak != weak || found[block] != kBlockNotFound)
+        if (sums.weak != weak)
             continue;
         if (!strongDone)
             StrongSum(pWindow, index.BlockSize(), strong);
         strongDone = true;
-        if (memcmp(strong, sums.strong, sizeof(strong)) == 0) {
+        if (memcmp(strong, sums.strong, sizeof(strong)) != 0)
+            continue;
+        if (found[block] == kBlockNotFound)
             found[block] = offset;
-            matched = true;
-        }
+        matched = true;
     }
     return matched;
 }
@@ -114,7 +113,7 @@ std::vector<DWORD> FindKnownBlocks(const CBlockIndex& index, const char* pszOldP
             sum.Start(buffer.data() + at, window);
         rolling = true;
         if (Match(table, index, sum.Value(), buffer.data() + at, base + at, found)) {
-            at += window; // the next block most likely follows this one
+            at += window;
             rolling = false;
         } else if (at + window < have) {
             sum.Roll(buffer[at], buffer[at + window]);
