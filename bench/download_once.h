@@ -1,5 +1,6 @@
 // One file fetched into a folder through the updater's own downloader, as the worker fetches
-// each file, with a sink that only counts the bytes.
+// each file, with a sink that only counts the bytes. With a block index (and the file's md5,
+// which a rebuilt file is checked by) the file is rebuilt from its copy in oldFolder.
 #pragma once
 
 #include "engine/download/downloader.h"
@@ -7,8 +8,14 @@
 #include <cstdio>
 #include <string>
 
+struct DeltaSource {
+    const char* md5 = nullptr;      // of the file
+    const char* indexMd5 = nullptr; // of NAME.blocks beside it
+    std::string oldFolder;          // where the older copy is
+};
+
 inline int DownloadOnce(const char* base, const char* name, const std::string& folder,
-                        unsigned long long& received) {
+                        unsigned long long& received, const DeltaSource& delta = DeltaSource()) {
     struct ByteCount : IDownloadSink {
         void OnFileAccepted(const CUpdateFile&, DWORD) override {}
         void OnFileProgress(const CUpdateFile&, DWORD dwFileBytes) override { bytes = dwFileBytes; }
@@ -19,10 +26,16 @@ inline int DownloadOnce(const char* base, const char* name, const std::string& f
         url += '/';
     CInternetSession session;
     const std::atomic<BOOL> cancel{FALSE};
-    CDownloader downloader(session, {url.c_str()}, 0, folder.c_str(), folder.c_str(), cancel,
+    const std::string old = delta.oldFolder.empty() ? folder : delta.oldFolder;
+    CDownloader downloader(session, {url.c_str()}, 0, folder.c_str(), old.c_str(), cancel,
                            nullptr);
     CUpdateFile file;
-    int result = MakeUpdateFile(name, nullptr, nullptr, nullptr, 0, file) ? 0 : 1;
+    const std::string indexName = std::string(name) + ".blocks";
+    int result = MakeUpdateFile(name, nullptr, delta.md5, nullptr, 0, file) &&
+                         (!delta.indexMd5 ||
+                          SetBlockIndex(file, indexName.c_str(), delta.indexMd5, false))
+                     ? 0
+                     : 1;
     try {
         if (result == 0)
             downloader.Fetch(file, count);

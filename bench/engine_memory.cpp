@@ -1,6 +1,8 @@
 // Peak working set of the updater's engine while it downloads one large file: the download is
-// streamed block by block, so the peak must not grow with the file's size.
-// Usage: engine_memory.exe SIZE_MIB [URL]  (without a URL an in-process server serves it)
+// streamed block by block, so the peak must not grow with the file's size. With an older copy,
+// the file's md5 and its index's md5, the file is rebuilt from the older copy instead.
+// Usage: engine_memory.exe SIZE_MIB [URL [OLD_FOLDER FILE_MD5 INDEX_MD5]]
+//        (without a URL an in-process server serves it)
 #include "bench/download_once.h"
 #include "tests/support/test_http_server.h"
 
@@ -24,7 +26,8 @@ SIZE_T PeakWorkingSet() {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: engine_memory SIZE_MIB [BASE_URL]\n");
+        std::fprintf(stderr,
+                     "usage: engine_memory SIZE_MIB [BASE_URL [OLD_FOLDER FILE_MD5 INDEX_MD5]]\n");
         return 2;
     }
     const unsigned long long size = std::strtoull(argv[1], nullptr, 10) << 20;
@@ -48,7 +51,13 @@ int main(int argc, char** argv) {
 
     const SIZE_T before = PeakWorkingSet();
     unsigned long long received = 0;
-    const int result = DownloadOnce(base.c_str(), "big.bin", folder, received);
+    DeltaSource delta;
+    if (argc > 5) {
+        delta.oldFolder = argv[3];
+        delta.md5 = argv[4];
+        delta.indexMd5 = argv[5];
+    }
+    const int result = DownloadOnce(base.c_str(), "big.bin", folder, received, delta);
     std::printf("received_bytes=%llu\n", received);
     DeleteFileA((folder + "\\big.bin.dtm").c_str());
     RemoveDirectoryA(folder.c_str());

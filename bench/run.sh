@@ -234,6 +234,67 @@ r5=$(field ratio <<<"$out")
 inst_spread="$(field ratio_min <<<"$out")-$(field ratio_max <<<"$out")"
 rm -rf "$data/install-1000"
 
+# --- 7. a changed file rebuilt from its installed copy --------------------------------------
+say "7. a changed 256 MiB file: rebuilt from its installed copy, against the whole download"
+# Release 2.0 of big.bin: 1000 bytes inserted near its start and 1% of its 4 KiB blocks changed
+# at random places; and a release whose big.bin changed throughout.
+mkdir -p "$data/delta" "$data/deltaall" "$data/www/delta" "$data/www/deltaall"
+python3 - "$data/big/big.bin" "$data/delta/big.bin" <<'PY'
+import random, sys
+rng = random.Random(25)
+old = open(sys.argv[1], 'rb').read()
+new = bytearray(old[:40960] + bytes(rng.getrandbits(8) for _ in range(1000)) + old[40960:])
+blocks = len(new) // 4096
+for b in rng.sample(range(blocks), blocks // 100):
+    at = b * 4096 + rng.randrange(4096 - 16)
+    new[at:at + 16] = bytes(rng.getrandbits(8) for _ in range(16))
+open(sys.argv[2], 'wb').write(new)
+PY
+head -c $((256 << 20)) /dev/urandom >"$data/deltaall/big.bin"
+ln -s "$data/delta" "$data/www/delta/update"
+ln -s "$data/deltaall" "$data/www/deltaall/update"
+"$WINE" "$bin/mkmanifest.exe" "$(winpath "$data/delta")" 2.0 >/dev/null
+"$WINE" "$bin/mkmanifest.exe" "$(winpath "$data/deltaall")" 2.0 >/dev/null
+# One update run of an installation of release 1.0 (or of none with "empty") from SITE; the
+# seconds, with what nginx sent for it in served_bytes.
+update_run() { # FOLDER SITE RELEASE [empty]
+  local folder="$data/$1" lines out
+  rm -rf "$folder" && mkdir -p "$folder"
+  [ "${4:-}" = empty ] || cp "$data/big/big.bin" "$folder/big.bin"
+  cp "$bin/Updater.exe" "$folder/"
+  printf '[Download]\r\nsite1=%s\r\n' "$2" >"$folder/Updater.INI"
+  lines=$(wc -l <"$data/nginx-access.log")
+  out=$("$WINE" "$benchbin/run_timer.exe" run "$(winpath "$folder/Updater.exe")")
+  cmp -s "$data/$3/big.bin" "$folder/big.bin" || { say "$1: the installed big.bin differs"; exit 1; }
+  served_bytes=$(tail -n +$((lines + 1)) "$data/nginx-access.log" | awk '{ s += $10 } END { print s }')
+  rm -rf "$folder"
+  update_seconds=$(field seconds <<<"$out")
+}
+deltas=() delta_sent=()
+for _ in $(seq 3); do
+  update_run install-delta "$base/slow/delta" delta
+  deltas+=("$update_seconds") delta_sent+=("$served_bytes")
+done
+update_run install-whole "$base/slow/delta" delta empty
+whole_slow=$update_seconds
+update_run install-deltaall "$base/deltaall" deltaall
+all_sent=$served_bytes
+delta_time=$(median "${deltas[@]}")
+delta_bytes=$(median "${delta_sent[@]}")
+index_bytes=$(stat -c %s "$data/delta/big.bin.blocks")
+all_index=$(stat -c %s "$data/deltaall/big.bin.blocks")
+r7=$(ratio "$delta_time" "$whole_slow")
+r7b=$(awk -v s="$all_sent" -v f=$((256 << 20)) -v i="$all_index" 'BEGIN { printf "%.3f", s / (f + i) }')
+delta_mib=$(awk -v b="$delta_bytes" 'BEGIN { printf "%.2f", b / 1048576 }')
+# The memory of a rebuild of 1 GiB (release 1.0 and 2.0 alike: every block found) against its
+# whole download.
+md5_1g=$(md5sum "$data/m1024/big.bin" | cut -d' ' -f1)
+"$WINE" "$bin/mkmanifest.exe" "$(winpath "$data/m1024")" 1.0 >/dev/null
+index_1g=$(md5sum "$data/m1024/big.bin.blocks" | cut -d' ' -f1)
+mem1g_delta=$("$WINE" "$benchbin/engine_memory.exe" 1024 "$base/m1024/" \
+  "$(winpath "$data/m1024")" "$md5_1g" "$index_1g" | field peak_working_set_kib)
+mem_delta_diff=$(awk -v a="$mem1g" -v b="$mem1g_delta" 'BEGIN { print b - a }')
+
 # --- the table --------------------------------------------------------------------------------
 verdict() { awk -v v="$1" -v op="$2" -v g="$3" 'BEGIN {
   ok = (op == ">=") ? (v >= g) : (v <= g); print ok ? "met" : "**missed**" }'; }
@@ -271,5 +332,8 @@ rsrc=$((16#${rsrc_hex:-0}))
   echo "| 4' | beside it | whole Updater.exe, 256 MiB download: ${program_peak} KiB | whole Updater.exe, 16 MiB download: ${program_peak16} KiB | | | |"
   echo "| 6 | size of the shipped 32-bit Updater.exe | ${size_updater} bytes (resources ${rsrc:-?}) | | | <= 300000 | $(verdict "$size_updater" '<=' 300000) |"
   echo "| 6' | beside it | Quillmarket.exe ${size_client} bytes, mkmanifest.exe ${size_tool} bytes | | | | |"
+  echo "| 7 | a changed 256 MiB file (1000 bytes inserted, 1% of its blocks changed) at 8 MB/s | rebuilt from the installed copy ${delta_time} s ($(spread "${deltas[@]}") s), ${delta_mib} MiB sent (index ${index_bytes} bytes) | the whole download ${whole_slow} s | ${r7} (time) | <= 0.2, and <= 4 MiB sent | $(verdict "$r7" '<=' 0.2), $(verdict "$delta_bytes" '<=' $((4 << 20))) |"
+  echo "| 7' | a 256 MiB file changed throughout, from a copy with nothing in common | ${all_sent} bytes sent | the file and its index: $(((256 << 20) + all_index)) bytes | ${r7b} | <= 1.02 | $(verdict "$r7b" '<=' 1.02) |"
+  echo "| 7'' | peak working set of a 1 GiB rebuild | ${mem1g_delta} KiB | the 1 GiB download: ${mem1g} KiB | ${mem_delta_diff} KiB more | <= 65536 KiB | $(verdict "$mem_delta_diff" '<=' 65536) |"
   echo "| 5 | installation of 1000 files / 256 MiB, all changed, already downloaded | InstallAll, all or nothing, until every file is in place ${inst_engine} s (${inst_total} s with the old files cleared away after) | the plain move loop it replaced ${inst_plain} s | ${r5} (time; pairs ${inst_spread}) | <= 1.5 | $(verdict "$r5" '<=' 1.5) |"
 } | tee "$build/bench-results.md"

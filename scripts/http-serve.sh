@@ -43,6 +43,8 @@ http_serve_nginx_conf() {
         ${HTTP_SERVE_TLS_DIR:+ssl_certificate_key $HTTP_SERVE_TLS_DIR/server.key;}
         root $www;
         ${rate:+limit_rate $rate;}
+        # The same files at 8 MB/s, a home line's speed, for measurements.
+        location /slow/ { alias $www/; limit_rate 8m; }
     }
 }
 EOF
