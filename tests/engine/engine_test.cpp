@@ -1,6 +1,6 @@
 // Whole runs of the engine's worker against the test server: the events a receiver sees, the
 // files written and installed, and where a cancel request takes effect.
-#include "engine/install/install_journal.h"
+#include "engine/install/install_recovery.h"
 #include "engine/update_run.h"
 #include "tests/support/notify_recorder.h"
 #include "tests/support/replies.h"
@@ -127,6 +127,7 @@ TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
         const char* md5B = nullptr;
         const char* sha256B = nullptr;
         std::string url = "", tempDir = "t";
+        bool journal = false; // an earlier installation unfinished: nothing begins, it stays
     } cases[] = {
         {"digests in the file's form", Generated(100), Body(ok), installed, "", 2,
          "adf36cd257f037b483c5d8e174a8feec",
@@ -161,6 +162,8 @@ TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
          "", "no\\such\\folder"},
         {"temporary path too long", Generated(100), Generated(100), "1 3 32", kFailedA, 1, nullptr,
          nullptr, "", std::string(240, 'd')},
+        {"an installation unfinished", Generated(100), Generated(100), "32", "安装更新失败", 0,
+         nullptr, nullptr, "", "t", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -169,6 +172,9 @@ TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
         const size_t before = server.Requests().size();
         EngineRun run(c.url.empty() ? server.Url(base) : c.url, c.tempDir);
         ASSERT_TRUE(WriteWholeFile(run.folder / "a.dat", "installed a"));
+        if (c.journal) {
+            ASSERT_TRUE(WriteWholeFile(run.folder / "t\\install.jnl", "install-journal 2\r\n"));
+        }
         server.Set(base + "a.dat", c.a);
         server.Set(base + "b.dat", c.b);
         run.run.AddFile("a.dat", nullptr);
@@ -179,6 +185,7 @@ TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
         EXPECT_EQ(run.events.Sequence(), c.sequence);
         EXPECT_EQ(server.Requests().size() - before, c.requests);
         EXPECT_FALSE(run.Exists(run.Temp("a.dat")) || run.Exists(run.Temp("b.dat")));
+        EXPECT_EQ(run.Exists(run.folder / "t\\install.jnl"), c.journal);
         if (done) {
             EXPECT_EQ(ReadWholeFile(run.folder / "b.dat"),
                       c.b.generatedSize ? GeneratedContent(c.b.generatedSize) : c.b.body);
@@ -299,7 +306,14 @@ TEST_F(EngineTest, InstallationIsAllOrNothing) {
                     new CKernelHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                                   nullptr, OPEN_EXISTING, 0, nullptr)));
             });
+        // The client starts on UPD_EVT_DONE, and may change its files: nothing is left to undo.
+        bool leftAtDone = false;
+        run.events.ActAt(UPD_EVT_DONE, 0, [&] {
+            leftAtDone =
+                run.Exists(run.folder / "t\\install.jnl") || run.Exists(run.folder / "t\\aside");
+        });
         EXPECT_EQ(run.Worker(), c.held ? 1u : 0u);
+        EXPECT_FALSE(leftAtDone);
         EXPECT_EQ(held && held->IsValid(), c.held != nullptr);
         held.reset();
 
@@ -320,7 +334,7 @@ TEST_F(EngineTest, InstallationIsAllOrNothing) {
         if (!c.held || c.temporary) {
             EXPECT_FALSE(run.Exists(run.folder / "t\\aside"));
         }
-        EXPECT_FALSE(CompleteUnfinishedInstallation((run.folder / "t").c_str()));
+        EXPECT_EQ(CompleteUnfinishedInstallation((run.folder / "t").c_str()), Recovery::None);
         EXPECT_FALSE(run.Exists(run.folder / "t\\aside"));
     }
 }
