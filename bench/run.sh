@@ -271,5 +271,5 @@ rsrc=$((16#${rsrc_hex:-0}))
   echo "| 4' | beside it | whole Updater.exe, 256 MiB download: ${program_peak} KiB | whole Updater.exe, 16 MiB download: ${program_peak16} KiB | | | |"
   echo "| 6 | size of the shipped 32-bit Updater.exe | ${size_updater} bytes (resources ${rsrc:-?}) | | | <= 300000 | $(verdict "$size_updater" '<=' 300000) |"
   echo "| 6' | beside it | Quillmarket.exe ${size_client} bytes, mkmanifest.exe ${size_tool} bytes | | | | |"
-  echo "| 5 | installation of 1000 files / 256 MiB, all changed, already downloaded | InstallAll, all or nothing, until every file is in place ${inst_engine} s (${inst_total} s with the old files cleared away after) | the plain move loop it replaced ${inst_plain} s | ${r5} (time; pairs ${inst_spread}) | <= 1.5 | $(verdict "$r5" '<=' 1.5) |"
+  echo "| 5 | installation of 1000 files / 256 MiB, all changed, already downloaded | InstallAll, all or nothing, until every file is in place ${inst_engine} s (${inst_total} s until the client starts: committed, old files cleared away) | the plain move loop it replaced ${inst_plain} s | ${r5} (time; pairs ${inst_spread}) | <= 1.5 | $(verdict "$r5" '<=' 1.5) |"
 } | tee "$build/bench-results.md"
