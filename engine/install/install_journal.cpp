@@ -56,10 +56,10 @@ bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
     DWORD count = 0;
     while (ReadFile(file.Get(), block, sizeof(block), &count, nullptr) && count > 0)
         text.append(block, count);
-    const size_t whole = text.rfind(kLineEnd);
     lines.clear();
-    for (std::string& line : Split(text.substr(0, whole == std::string::npos ? 0 : whole), '\n'))
-        lines.push_back(line.substr(0, line.size() - (!line.empty() && line.back() == '\r')));
+    for (size_t start = 0, end; (end = text.find(kLineEnd, start)) != std::string::npos;
+         start = end + 2)
+        lines.push_back(text.substr(start, end - start));
     return true;
 }
 

@@ -159,7 +159,8 @@ bool CInstallation::Commit() {
 CInstallation::UndoOutcome CInstallation::Undo() {
     if (!m_bBegun)
         return UndoOutcome::NotNeeded;
-    // Marked first, so that a stop during the undo is never taken for a finished commit.
+    // Marked first: should a commit record that seemed to fail have reached the disk, the undo
+    // still counts, also for a next start that finishes it.
     m_journal.MarkUndo();
     if (!UndoPlan(m_plan))
         return UndoOutcome::LeftToNextStart;

@@ -54,11 +54,18 @@ std::string Placements(HWND dialog, std::initializer_list<int> ids) {
 }
 
 // A folder in which nothing can be created while this lives, even by root: the file system's
-// immutable flag, set by chattr (Wine runs a Unix program named by its path).
+// immutable flag, set by chattr (Wine runs a Unix program named by its path, but its process
+// handle does not tell when it ended: the folder itself is watched).
 class CWriteProtected {
 public:
-    explicit CWriteProtected(const std::string& folder) : m_folder(folder) { Chattr("+i"); }
-    ~CWriteProtected() { Chattr("-i"); }
+    explicit CWriteProtected(const std::string& folder) : m_folder(folder) {
+        Chattr("+i");
+        WaitUntil([&] { return Holds(); }, 10000);
+    }
+    ~CWriteProtected() {
+        Chattr("-i");
+        WaitUntil([&] { return !Holds(); }, 10000);
+    }
     bool Holds() const {
         CKernelHandle probe(CreateFileA((m_folder + "probe").c_str(), GENERIC_WRITE, 0, nullptr,
                                         CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
@@ -82,7 +89,6 @@ private:
         PROCESS_INFORMATION info = {};
         if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                            &startup, &info)) {
-            WaitForSingleObject(info.hProcess, 10000);
             CloseHandle(info.hProcess);
             CloseHandle(info.hThread);
         }
