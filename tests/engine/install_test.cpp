@@ -36,30 +36,36 @@ public:
     void RemoveAtFirstMoveIn(const std::string& path) { m_toRemove = path; }
     void OnDiskStep(const DiskStep& step) override {
         const std::string path = step.pszPath, to = step.pszTo ? step.pszTo : "";
-        if (step.kind == DiskStep::Flush || step.kind == DiskStep::Move)
-            m_links.clear(); // the log up to here is on the disk
-        if (step.kind == DiskStep::Write)
+        switch (step.kind) {
+        case DiskStep::Write:
             m_dirty.emplace(path, step.dwFrom);
-        else if (step.kind == DiskStep::Flush || step.kind == DiskStep::Delete)
+            break;
+        case DiskStep::Flush:
             m_dirty.erase(path);
-        else if (step.kind == DiskStep::Link)
+            m_links.clear(); // the log up to here is on the disk
+            m_journalFlushes += EndsWith(path, "install.jnl");
+            break;
+        case DiskStep::Move:
+            m_unwritten += !(step.dwFlags & MOVEFILE_WRITE_THROUGH);
+            m_links.clear();
+            Renamed(path, to);
+            break;
+        case DiskStep::Copy:
+            ++m_copies;
+            m_dirty[to] = 0;
+            break;
+        case DiskStep::Link:
             m_links.push_back(to);
-        m_journalFlushes += step.kind == DiskStep::Flush && EndsWith(path, "install.jnl");
-        if (step.kind == DiskStep::Copy || step.kind == DiskStep::Move) {
-            m_copies += step.kind == DiskStep::Copy;
-            m_unwritten += step.kind == DiskStep::Move && !(step.dwFlags & MOVEFILE_WRITE_THROUGH);
-            const auto moved = m_dirty.find(path); // unflushed data goes with its file
-            const bool dirty = step.kind == DiskStep::Copy || moved != m_dirty.end();
-            const DWORD from = moved != m_dirty.end() ? moved->second : 0;
-            if (step.kind == DiskStep::Move && moved != m_dirty.end())
-                m_dirty.erase(moved);
-            m_dirty.erase(to);
-            if (dirty)
-                m_dirty[to] = from;
-            if (EndsWith(path, ".dtm") && !m_toRemove.empty()) {
-                DeleteFileA(m_toRemove.c_str());
-                m_toRemove.clear();
-            }
+            break;
+        case DiskStep::Delete:
+            m_dirty.erase(path);
+            break;
+        case DiskStep::Folder:
+            break;
+        }
+        if (step.kind != DiskStep::Flush && EndsWith(path, ".dtm") && !m_toRemove.empty()) {
+            DeleteFileA(m_toRemove.c_str());
+            m_toRemove.clear();
         }
         if (++m_steps == m_stopAt)
             throw StopHere();
@@ -80,6 +86,16 @@ public:
     int m_journalFlushes = 0, m_copies = 0, m_unwritten = 0;
 
 private:
+    // Unflushed data goes with its file; the file replaced is gone.
+    void Renamed(const std::string& from, const std::string& to) {
+        m_dirty.erase(to);
+        const auto moved = m_dirty.find(from);
+        if (moved != m_dirty.end()) {
+            m_dirty[to] = moved->second;
+            m_dirty.erase(moved);
+        }
+    }
+
     const int m_stopAt;
     int m_steps = 0;
     std::map<std::string, DWORD> m_dirty; // path and where its unflushed bytes begin
