@@ -3,6 +3,7 @@
 #include "engine/client_process.h"
 #include "engine/download/kept_downloads.h"
 #include "engine/install/install_journal.h"
+#include "engine/install/install_recovery.h"
 #include "framework/run_log.h"
 #include "manifest/manifest_check.h"
 #include "protocol/client_protocol.h"
@@ -17,10 +18,34 @@ const DWORD kStopWaitMs = 10000;
 // An installation ends by itself (a busy file is given up after about three seconds); this
 // only keeps a hang from holding the process.
 const DWORD kInstallWaitMs = 300000;
+// A client asked to close may take a while to save its state.
+const DWORD kClientExitWaitMs = 60000;
 
-void CompleteEarlierInstallation(const CString& tempDir) {
-    if (CompleteUnfinishedInstallation(tempDir))
-        RunLog().Write("an installation left unfinished by an earlier run was completed or undone");
+const char* RecoveryText(Recovery recovery) {
+    return recovery == Recovery::Forward  ? "completed"
+           : recovery == Recovery::Undone ? "undone"
+                                          : "not finished, kept for the next start";
+}
+
+// Finishes an installation that an earlier run left unfinished. Putting installed files back
+// waits until the client has ended: its files cannot be replaced while it runs. True when the
+// client was closed for it.
+bool CompleteEarlierInstallation(const CString& tempDir, const CClientProcess& client) {
+    const JournalState state = FindUnfinishedInstallation(tempDir);
+    const bool undo = state == JournalState::Planned || state == JournalState::Undoing;
+    if (undo && client.Window()) {
+        RunLog().Write("an unfinished installation is undone once the client has closed");
+        client.AskToClose();
+        if (!client.WaitForExit(kClientExitWaitMs)) {
+            RunLog().Write("the client did not end; the unfinished installation is kept");
+            return false;
+        }
+    }
+    const Recovery recovery = CompleteUnfinishedInstallation(tempDir);
+    if (recovery != Recovery::None)
+        RunLog().Write("the installation an earlier run left unfinished: %s",
+                       RecoveryText(recovery));
+    return undo && client.Window();
 }
 
 // Tells the client there is nothing to update, or asks it to close.
@@ -40,7 +65,7 @@ void CUpdateController::Start(IUpdateView& view) {
     const CClientProcess client;
     m_settings = ReadUpdateSettings();
     LogStart(m_settings);
-    CompleteEarlierInstallation(m_settings.tempDir);
+    const bool clientClosed = CompleteEarlierInstallation(m_settings.tempDir, client);
     m_run.Init(&view, m_settings.baseUrls[0], m_settings.tempDir, m_settings.installDir);
     ManifestCheckResult check = CheckManifest(ManifestCheckRequest{
         m_settings.installDir, m_settings.tempDir, ManifestUrls(), m_settings.publicKey});
@@ -48,7 +73,12 @@ void CUpdateController::Start(IUpdateView& view) {
     if (!CInstallJournal(m_settings.tempDir).Exists())
         RemoveStaleDownloads(m_settings.tempDir, check.files);
     const bool update = !check.files.empty();
-    HandShake(client, update);
+    if (clientClosed && !update) {
+        RunLog().Write("run end: nothing to update; the client closed for the recovery restarts");
+        RestartClient();
+    } else {
+        HandShake(client, update);
+    }
     if (!update) {
         view.CloseUnseen();
         return;

@@ -29,9 +29,10 @@ public:
     CUpdateController& operator=(const CUpdateController&) = delete;
 
     // The whole start-up sequence, in this order: the client's window found, the settings read
-    // and logged, an unfinished earlier installation completed, the manifest checked, the client
-    // told "nothing to update" (and the view closed unseen) or asked to close (and the progress
-    // shown and the run started).
+    // and logged, an unfinished earlier installation completed (once the client has closed, when
+    // it puts files back), the manifest checked, the client told "nothing to update" (or started
+    // again when it was closed for the recovery) and the view closed unseen, or the client asked
+    // to close and the progress shown and the run started.
     void Start(IUpdateView& view);
 
     RunState State() const { return m_run.State(); }

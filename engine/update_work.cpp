@@ -120,6 +120,8 @@ void CUpdateWork::OnFileProgress(const CUpdateFile& file, DWORD dwFileBytes) {
 }
 
 RunResult CUpdateWork::Run() {
+    if (!CanInstall())
+        return RunResult::Failed;
     RunLog().Write("run: downloading %u files", static_cast<unsigned>(m_files.size()));
     if (m_pSession)
         m_pDownloader =
@@ -200,29 +202,37 @@ RunResult CUpdateWork::InstallAll() {
     RunLog().Write("install: begin, %u files", static_cast<unsigned>(m_files.size()));
     std::vector<InstallItem> items;
     for (const CUpdateFile& file : m_files)
-        items.push_back(InstallItem{TempPathOf(m_strTempDir, file), file.szLocalName});
+        items.push_back(InstallItem{TempPathOf(m_strTempDir, file), file.szLocalName, file.szMd5});
     CInstallation installation(m_strTempDir, m_strTargetDir);
     bool placed = false;
     try {
-        placed = installation.Place(items);
+        placed = installation.Place(items) && installation.Commit();
     } catch (CException* e) {
         e->Delete();
     } catch (...) {
     }
     if (placed) {
-        // Every new file is in place: the client may start. Clearing up the old files after
-        // that keeps the wait short; a stop meanwhile leaves the journal, and the next start
-        // finishes the clearing.
+        // Only once the commit is on the disk and the journal gone: the client may then start,
+        // and change its files (apply the new updater), without a later start undoing anything.
         Report(UPD_EVT_DONE, 0, 0, nullptr);
-        installation.Commit();
         return RunResult::Installed;
     }
     const CInstallation::UndoOutcome undo = installation.Undo();
-    if (undo != CInstallation::UndoOutcome::Unrecorded)
-        RemoveTemporaries();
+    RemoveTemporaries();
     RunLog().Write("install: failed (%s); undo %s", installation.Failure(), UndoText(undo));
     Report(UPD_EVT_FAILED, 0, 0, installation.Failure());
     return RunResult::Failed;
+}
+
+// Checked before anything is downloaded: a run whose installation could not begin fails at once,
+// as a download failure does, and leaves an unfinished installation's journal alone.
+bool CUpdateWork::CanInstall() {
+    CString why;
+    if (CanBeginInstallation(m_strTempDir, m_strTargetDir, why))
+        return true;
+    RunLog().Write("run: no installation can begin: %s", why.GetString());
+    SendState(UPD_EVT_FAILED, 0, 0, "安装更新失败");
+    return false;
 }
 
 void CUpdateWork::RemoveTemporaries(bool bVerifiable) const {

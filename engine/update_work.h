@@ -38,6 +38,7 @@ public:
     std::atomic<int> m_lastDownloadEvent{0};
 
 private:
+    bool CanInstall();
     // Running when every file is in the temporary folder; else how the run ended.
     RunResult DownloadAll();
     RunResult DownloadOne(const CUpdateFile& file, char* pszMessage, UINT nMessageSize);

@@ -22,8 +22,3 @@ bool MayRetryFileOperation(int nAttempt) {
 bool MoveFileWithRetry(const char* pszFrom, const char* pszTo, DWORD dwFlags) {
     return RetryWhileInUse([&] { return MoveFileExA(pszFrom, pszTo, dwFlags) != FALSE; });
 }
-
-bool DeleteFileWithRetry(const char* pszPath) {
-    return RetryWhileInUse(
-        [&] { return DeleteFileA(pszPath) || GetLastError() == ERROR_FILE_NOT_FOUND; });
-}

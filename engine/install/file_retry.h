@@ -22,5 +22,3 @@ template <typename Operation> bool RetryWhileInUse(Operation operation) {
 }
 
 bool MoveFileWithRetry(const char* pszFrom, const char* pszTo, DWORD dwFlags);
-// True also when there was no such file.
-bool DeleteFileWithRetry(const char* pszPath);

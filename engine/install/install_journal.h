@@ -1,6 +1,15 @@
-// The installation as one transaction that survives a crash: what it is about to do is written
-// to a journal in the temporary folder and flushed before the first installed file is touched,
-// so that the next start can finish it (every new file already in place) or undo it.
+// The installation as one transaction that survives a crash or a power cut: what it is about to
+// do is written to a journal in the temporary folder and flushed before the first installed file
+// is touched; a flushed "committed" record follows the last move. The next start reads it to
+// finish the transaction: forward when committed, else back.
+//
+// The journal is text, one record a line, its kind first and its fields separated by tabs (tabs
+// and line ends cannot occur in Windows paths):
+//   install-journal 2
+//   file <+|-> <md5> <source> <destination> <aside>   one per file, + when it replaces one
+//   planned                                           the plan is whole
+//   committed | undo                                  appended later; the last one counts
+// A new kind of change becomes a new record kind in the plan.
 #pragma once
 
 #include <string>
@@ -8,48 +17,46 @@
 
 // One file of the transaction. An installed file that exists is first given a second name,
 // `aside`, in the temporary folder (a hard link: same volume, no copy; renamed there where the
-// file system has no hard links), and only then is `source` moved over `destination`.
+// file system has no hard links; a flushed copy where the temporary folder is on another
+// volume), and only then is `source` moved over `destination`.
 struct InstallMove {
     std::string source;      // the downloaded temporary file
     std::string destination; // the installed file (or the updater's ".EX_" copy)
     std::string aside;       // where the installed file is kept until the end
+    std::string md5;         // of the new file: it is in place when `destination` has it
     bool hadOriginal;        // whether `destination` existed when the journal was written
+};
+
+// Everything one installation changes.
+struct InstallPlan {
+    std::vector<InstallMove> moves;
+};
+
+enum class JournalState {
+    None,      // no journal, or one never written whole: nothing it lists was touched
+    Planned,   // files may have been moved since, and none stays: undone at the next start
+    Committed, // every new file is in place and stays; only the old copies are left to remove
+    Undoing,   // being put back
 };
 
 class CInstallJournal {
 public:
     // The journal of the temporary folder `pszTempDir` (without a trailing separator).
     explicit CInstallJournal(const char* pszTempDir);
-    // Writes every move and flushes it to the disk; false when it could not.
-    bool Begin(const std::vector<InstallMove>& moves);
-    // Records that the transaction is being undone, so that a crash during the undo is never
-    // mistaken for a finished commit.
+    // Writes the plan and flushes it; false when it could not, or when a journal is there
+    // already (an earlier installation is unfinished, and its record must stay).
+    bool Begin(const InstallPlan& plan);
+    // Appends a record, flushed: every new file stays, or the transaction is being undone.
+    bool MarkCommitted();
     bool MarkUndo();
     // The transaction is over: no journal is left.
     void End();
-    // Reads the journal; false when there is none or it was not written to its end.
-    bool Read(std::vector<InstallMove>& moves, bool& bUndo) const;
-    const std::string& Path() const { return m_path; }
     bool Exists() const;
+    // The plan and how far it got; a record cut short by a stop, and what follows it, count
+    // as not written.
+    JournalState Read(InstallPlan& plan) const;
+    const std::string& Path() const { return m_path; }
 
 private:
     std::string m_path;
 };
-
-// Keeps the installed file of `move` under its `aside` name; false when it could not.
-bool SetAside(const InstallMove& move);
-// Puts every set-aside file back and removes what the release added, last move first; false
-// when something could not be restored (the journal must then stay for the next start).
-bool UndoMoves(const std::vector<InstallMove>& moves);
-// Removes the set-aside names and their folders once the transaction is over.
-void RemoveSetAside(const std::vector<InstallMove>& moves);
-// Start-up: completes a transaction that an earlier run left unfinished (commit when every new
-// file is in place, else undo, removing its temporaries). True when there was one. Without
-// one, removes set-aside names that an earlier run could not.
-bool CompleteUnfinishedInstallation(const char* pszTempDir);
-
-// Called before each numbered step of an installation (each rename, then the clean-up) with
-// the step's number from 1. Null by default; test builds set it to stop the process there.
-using InstallStepHook = void (*)(int nStep);
-void SetInstallStepHook(InstallStepHook pfnHook);
-void OnInstallStep(int nStep);

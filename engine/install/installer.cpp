@@ -1,8 +1,10 @@
 #include "engine/install/installer.h"
 
-#include "engine/install/file_retry.h"
+#include "engine/install/disk_steps.h"
+#include "engine/install/install_recovery.h"
 #include "framework/format.h"
 #include "framework/program_info.h"
+#include "framework/scoped_handle.h"
 
 #include <shlwapi.h>
 #include <string.h>
@@ -11,7 +13,6 @@
 
 namespace {
 
-const DWORD kMoveInFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
 // Set-aside names live in small folders of the temporary folder: looking up a name that does
 // not exist yet costs a scan of its folder under Wine.
 const unsigned kAsideFolderSize = 64;
@@ -27,7 +28,47 @@ struct NoCaseLess {
     }
 };
 
+bool SetAside(const InstallMove& move) {
+    // A hard link keeps the old file without a copy and leaves the installed name in place, so
+    // that moving the new file over it is as quick as a plain replace.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (KeepSecondName(move.destination, move.aside))
+            return true;
+        const DWORD error = GetLastError();
+        if (error == ERROR_PATH_NOT_FOUND) { // the first of its folder
+            const std::string folder = ParentOf(move.aside);
+            MakeFolder(ParentOf(folder));
+            MakeFolder(folder);
+        } else if (error == ERROR_ALREADY_EXISTS) { // left by a clean-up that failed
+            RemoveFile(move.aside, false);
+        } else {
+            break; // no hard links here (or the file is in use): rename it aside instead
+        }
+    }
+    return MoveDurably(move.destination, move.aside);
+}
+
 } // namespace
+
+bool CanBeginInstallation(const CString& strTempDir, const CString& strTargetDir, CString& strWhy) {
+    if (CInstallJournal(strTempDir).Exists()) {
+        strWhy.Format("an earlier installation is unfinished (%s\\install.jnl)",
+                      strTempDir.GetString());
+        return false;
+    }
+    char probe[MAX_PATH] = {};
+    FormatText(probe, sizeof(probe), "%s\\~write-test-%lu.tmp", strTargetDir.GetString(),
+               GetCurrentProcessId());
+    const CKernelHandle file(CreateFileA(probe, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                         nullptr));
+    if (!file.IsValid()) {
+        strWhy.Format("the installation folder %s cannot be written (error %lu)",
+                      strTargetDir.GetString(), GetLastError());
+        return false;
+    }
+    return true;
+}
 
 CInstallation::CInstallation(const CString& strTempDir, const CString& strTargetDir)
     : m_strTempDir(strTempDir), m_strTargetDir(strTargetDir), m_journal(strTempDir) {
@@ -46,7 +87,7 @@ bool CInstallation::Plan(const std::vector<InstallItem>& items) {
     for (const InstallItem& item : items) {
         char destination[MAX_PATH] = {};
         char aside[MAX_PATH] = {};
-        const unsigned index = static_cast<unsigned>(m_moves.size());
+        const unsigned index = static_cast<unsigned>(m_plan.moves.size());
         bool fits = !item.source.IsEmpty();
         if (_stricmp(item.localName, ownName) == 0) {
             char baseName[MAX_PATH] = {};
@@ -66,54 +107,64 @@ bool CInstallation::Plan(const std::vector<InstallItem>& items) {
             return false;
         }
         if (planned.insert(destination).second)
-            m_moves.push_back(
-                InstallMove{item.source.GetString(), destination, aside,
+            m_plan.moves.push_back(
+                InstallMove{item.source.GetString(), destination, aside, item.md5.GetString(),
                             GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES});
     }
     return true;
 }
 
+// Every download's data is on the disk, with its digest, before the journal names it: after a
+// power cut a moved name could otherwise hold nothing but zeros.
+bool CInstallation::FlushDownloads() {
+    for (InstallMove& move : m_plan.moves) {
+        if ((move.md5.empty() && (!DigestOf(move.source, move.md5) || move.md5.empty())) ||
+            !FlushFile(move.source)) {
+            Fail(PathFindFileNameA(move.destination.c_str()));
+            return false;
+        }
+    }
+    return true;
+}
+
 bool CInstallation::MoveAll() {
-    int step = 0;
     // Everything that will be replaced is kept aside before the first new file goes in.
-    for (const InstallMove& move : m_moves) {
-        if (!move.hadOriginal)
-            continue;
-        OnInstallStep(++step);
-        if (!SetAside(move)) {
+    for (const InstallMove& move : m_plan.moves) {
+        if (move.hadOriginal && !SetAside(move)) {
             Fail(PathFindFileNameA(move.destination.c_str()));
             return false;
         }
     }
-    for (const InstallMove& move : m_moves) {
-        OnInstallStep(++step);
-        if (!MoveFileWithRetry(move.source.c_str(), move.destination.c_str(), kMoveInFlags)) {
+    for (const InstallMove& move : m_plan.moves) {
+        if (!MoveDurably(move.source, move.destination)) {
             Fail(PathFindFileNameA(move.destination.c_str()));
             return false;
         }
     }
-    OnInstallStep(++step);
     return true;
 }
 
 bool CInstallation::Place(const std::vector<InstallItem>& items) {
-    return Plan(items) && (m_bBegun = m_journal.Begin(m_moves)) && MoveAll();
+    return Plan(items) && FlushDownloads() && (m_bBegun = m_journal.Begin(m_plan)) && MoveAll();
 }
 
-void CInstallation::Commit() {
-    RemoveSetAside(m_moves);
+bool CInstallation::Commit() {
+    if (!m_journal.MarkCommitted())
+        return false;
+    RemoveSetAside(m_plan);
     m_journal.End();
+    return true;
 }
 
 CInstallation::UndoOutcome CInstallation::Undo() {
     if (!m_bBegun)
         return UndoOutcome::NotNeeded;
-    // Marked first, so that a stop during the undo is never taken for a finished commit.
-    const bool marked = m_journal.MarkUndo();
-    if (UndoMoves(m_moves)) {
-        RemoveSetAside(m_moves);
-        m_journal.End();
-        return UndoOutcome::Complete;
-    }
-    return marked ? UndoOutcome::LeftToNextStart : UndoOutcome::Unrecorded;
+    // Marked first: should a commit record that seemed to fail have reached the disk, the undo
+    // still counts, also for a next start that finishes it.
+    m_journal.MarkUndo();
+    if (!UndoPlan(m_plan))
+        return UndoOutcome::LeftToNextStart;
+    RemoveSetAside(m_plan);
+    m_journal.End();
+    return UndoOutcome::Complete;
 }

@@ -1,23 +1,30 @@
-// Linked only into the test build of the updater: ends the process at the installation step
-// named by UPDATER_TEST_STOP_AT_STEP, as a crash or a power cut would.
-#include "engine/install/install_journal.h"
+// Linked only into the test build of the updater: ends the process after the n-th step that an
+// installation (or the recovery of one) takes on the disk, n from UPDATER_TEST_STOP_AT_STEP, as
+// a crash would.
+#include "engine/install/disk_steps.h"
 
 #include <stdlib.h>
 #include <windows.h>
 
 namespace {
 
-int g_stopAtStep = 0;
+class CStopAtStep : public IDiskObserver {
+public:
+    explicit CStopAtStep(int nStep) : m_nStopAt(nStep) {}
+    void OnDiskStep(const DiskStep&) override {
+        if (++m_nSteps == m_nStopAt)
+            TerminateProcess(GetCurrentProcess(), 99);
+    }
+
+private:
+    const int m_nStopAt;
+    int m_nSteps = 0;
+};
 
 const bool g_installed = [] {
     char value[16] = {};
-    if (GetEnvironmentVariableA("UPDATER_TEST_STOP_AT_STEP", value, sizeof(value)) > 0) {
-        g_stopAtStep = atoi(value);
-        SetInstallStepHook([](int nStep) {
-            if (nStep == g_stopAtStep)
-                TerminateProcess(GetCurrentProcess(), 99);
-        });
-    }
+    if (GetEnvironmentVariableA("UPDATER_TEST_STOP_AT_STEP", value, sizeof(value)) > 0)
+        SetDiskObserver(new CStopAtStep(atoi(value))); // lives as long as the process
     return true;
 }();
 

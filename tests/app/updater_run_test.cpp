@@ -10,6 +10,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <iostream>
 #include <memory>
 #include <regex>
 #include <string>
@@ -52,6 +53,50 @@ std::string Placements(HWND dialog, std::initializer_list<int> ids) {
     }
     return out;
 }
+
+// A folder in which nothing can be created while this lives, even by root: the file system's
+// immutable flag, set by chattr (Wine runs a Unix program named by its path, but its process
+// handle does not tell when it ended: the folder itself is watched).
+class CWriteProtected {
+public:
+    explicit CWriteProtected(const std::string& folder) : m_folder(folder) {
+        Chattr("+i");
+        WaitUntil([&] { return Holds(); }, 10000);
+    }
+    ~CWriteProtected() {
+        Chattr("-i");
+        WaitUntil([&] { return !Holds(); }, 10000);
+    }
+    bool Holds() const {
+        CKernelHandle probe(CreateFileA((m_folder + "probe").c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        return !probe.IsValid();
+    }
+
+private:
+    void Chattr(const char* flag) const {
+        using ToUnix = char*(CDECL*)(const WCHAR*);
+        const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+        WCHAR wide[MAX_PATH] = {};
+        MultiByteToWideChar(CP_ACP, 0, m_folder.c_str(), -1, wide, MAX_PATH);
+        char* unixPath = toUnix ? toUnix(wide) : nullptr;
+        if (!unixPath)
+            return;
+        std::string line = std::string("Z:\\usr\\bin\\chattr ") + flag + " \"" + unixPath + "\"";
+        HeapFree(GetProcessHeap(), 0, unixPath);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &info)) {
+            CloseHandle(info.hProcess);
+            CloseHandle(info.hThread);
+        }
+    }
+
+    const std::string m_folder;
+};
 
 void ClickCancel(HWND dialog) {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
@@ -186,8 +231,9 @@ TEST_F(UpdaterRun, TwoFilesAreShownInstalledAndTheClientRestarted) {
 // a failed manifest (never answered, not a manifest, a refused name, a release not signed by
 // PublicKey's key, older than the newest one verified here, or expired): the client hears
 // "nothing to update" once, and nothing but the manifest (and its signature) is fetched. A failed
-// download or installation (a file held open), or a file not matching its sha256: one message,
-// configured or default, every installed file as it was, no temporary file, no restart.
+// download or installation (a file held open; an installation folder nothing can be written in,
+// found before any download), or a file not matching its sha256: one message, configured or
+// default, every installed file as it was, no temporary file, no restart.
 TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
     SetEnvironmentVariableA("UPDATER_TEST_ONLY_IDLE_LIMIT_MS", "1000"); // inherited
     std::string privateKey, publicKey, error;
@@ -219,6 +265,7 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
         std::string signature = "";         // served as update.xml.sig; "": 404
         bool held = false, corrupt = false; // a.dat held open or served corrupt
         std::string serial = "";            // remembered before the run, and after it
+        bool locked = false;                // nothing can be written in the installation folder
     };
     const Case cases[] = {
         {Manifest({}), "none", "manifest check: up to date"},
@@ -230,6 +277,7 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
          "[messages]\r\nErrorMsg=更新没有成功\r\n"},
         {twoFiles, kDefaultError, "download missing.dat: HTTP status 404"},
         {twoFiles, kDefaultError, "install: failed", "", "", true},
+        {twoFiles, kDefaultError, "run end: failed", "", "", false, false, "", true},
         {Body(noSerial), "installed", "signature: verified", withKey, sign(noSerial)},
         {Body(serial2), "installed", "release: serial 2, no expiry", withKey, sign(serial2)},
         {Body(serial1), "none", "release refused: serial 1, older than serial 2", withKey,
@@ -265,6 +313,14 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
         CKernelHandle held(c.held ? CreateFileA((*folder / "a.dat").c_str(), GENERIC_READ,
                                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
                                   : INVALID_HANDLE_VALUE);
+        // The client's log is there before: its lines are appended.
+        ASSERT_TRUE(WriteWholeFile(*folder / "client.log", ""));
+        const std::unique_ptr<CWriteProtected> locked(c.locked ? new CWriteProtected(folder->Path())
+                                                               : nullptr);
+        if (locked && !locked->Holds()) {
+            std::cout << "not run: the folder could not be write-protected here\n";
+            continue;
+        }
         const size_t before = server.Requests().size();
         ASSERT_TRUE(Launch());
         if (!none && !installed) {
@@ -290,12 +346,15 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
                                      std::regex("GET /down/update/update\\.xml\\?"
                                                 "([1-9][0-9]{0,5}|1000000) HTTP/1\\.1")))
             << requests[before]; // with a cache-busting number
-        if (none) {
+        if (none || c.locked) {
             EXPECT_EQ(requests.size() - before, c.ini == withKey ? 2u : 1u);
         } else { // a wrong digest is fetched once more before the run gives up
             EXPECT_EQ(std::count(requests.begin() + before, requests.end(),
                                  "GET /down/update/a.dat HTTP/1.1"),
                       c.corrupt ? 2 : 1);
+        }
+        if (c.locked) { // a standard user's Program Files: no prompt, the folder named
+            ExpectLogged({"the installation folder " + folder->Path() + " cannot be written"});
         }
         ExpectLogged({c.logged, none        ? "run end: nothing to update"
                                 : installed ? "run end: installed"
@@ -328,45 +387,86 @@ TEST_F(UpdaterRun, AnUnreachableSiteAndASlowClientStillGetTheUpdate) {
                   "install: the client ended after", "run end: installed"});
 }
 
-// The updater stopped at a step of a 13-file installation, as by a crash: the next start
-// completes it before its own run, undone while a new file was missing, committed once all
-// were in place. Never a mix, and nothing of the transaction is left.
+// The updater stopped, as by a crash, after a step of an installation or of the next start's
+// recovery from one, or once done: the next start finishes it first, every file whole and all
+// old or all new, and nothing of the transaction is left. Putting files back waits until the
+// client, which runs the new Quillmarket.exe and holds it, has ended, and then starts it again;
+// a committed installation is finished without closing the client; one done is never undone,
+// also once the client has applied the new updater.
 TEST_F(UpdaterRun, AStopMidInstallationIsCompletedByTheNextStart) {
-    std::vector<std::pair<std::string, unsigned long>> listed = {{"Updater.exe", 100}};
-    for (int i = 0; i < 12; ++i)
-        listed.push_back({"f" + std::to_string(i) + ".dat", 100});
-    const auto added = [](const std::string& name) {
-        return name == "f10.dat" || name == "f11.dat";
-    };
-    // Eleven files exist: steps 1-11 set them aside, 12-24 move all in, 25 cleans up.
-    for (const int step : {6, 18, 25}) {
-        SCOPED_TRACE(step);
+    const std::string client = ReadWholeFile(WinePath(CLIENT_EXE_UNIX));
+    const std::vector<std::pair<std::string, std::string>> release = {
+        {"Quillmarket.exe", client + "the new client"},
+        {"a.dat", "the new content of a.dat"},
+        {"added.dat", "the new content of added.dat"},
+        {"Updater.exe", "the new content of Updater.exe"}};
+    std::vector<std::pair<std::string, unsigned long>> listed;
+    for (const auto& file : release)
+        listed.push_back({file.first, static_cast<unsigned long>(file.second.size())});
+    // Steps: the four downloads flushed, the journal written and flushed (5, 6), the old copies'
+    // folders (7, 8), the three old files kept (9-11), the four moved in (12-15), the commit
+    // written and flushed (16, 17), the clearing up. Recovering, the undo is marked (1, 2), then
+    // a.dat is put back (3), then Quillmarket.exe.
+    const struct {
+        const char* what;
+        int stop, recoveryStop; // 0: none
+        bool installed;
+    } cases[] = {{"two files moved in", 13, 0, false},
+                 {"and the recovery stopped after a.dat", 13, 3, false},
+                 {"committed", 17, 0, true},
+                 {"done, then Updater.EX_ applied by the client", 0, 0, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         Prepare("stop", Manifest(listed));
         ASSERT_TRUE(CopyFileA(WinePath(UPDATER_TEST_EXE_UNIX).c_str(),
                               (*folder / "Updater.exe").c_str(), FALSE));
-        ASSERT_TRUE(WriteWholeFile(*folder / "Updater.EX_", "old Updater.EX_"));
-        for (const auto& entry : listed) {
-            server.Set("/down/update/" + entry.first, Body("the new content of " + entry.first));
-            if (!added(entry.first) && entry.first != "Updater.exe") {
-                ASSERT_TRUE(WriteWholeFile(*folder / entry.first, "old " + entry.first));
-            }
+        ASSERT_TRUE(WriteWholeFile(*folder / "a.dat", "old a"));
+        ASSERT_TRUE(WriteWholeFile(*folder / "Updater.EX_", "old updater"));
+        for (const auto& file : release)
+            server.Set("/down/update/" + file.first, Body(file.second));
+        const auto startUpdater = [&](int stop) {
+            SetEnvironmentVariableA("UPDATER_TEST_STOP_AT_STEP",
+                                    stop ? std::to_string(stop).c_str() : nullptr);
+            EXPECT_TRUE(programs->StartUpdater());
+            EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), stop ? 99 : 0);
+        };
+        ASSERT_TRUE(programs->StartClient());
+        startUpdater(c.stop);
+        if (!c.stop) {
+            ASSERT_TRUE(programs->WaitClientRestarted(15000));
+            ASSERT_TRUE(MoveFileA((*folder / "Updater.EX_").c_str(),
+                                  (*folder / "Updater.applied").c_str()));
+        } else {
+            ASSERT_TRUE(programs->StartClient());
         }
-        SetEnvironmentVariableA("UPDATER_TEST_STOP_AT_STEP", std::to_string(step).c_str());
-        ASSERT_TRUE(Launch());
-        EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 99);
-        SetEnvironmentVariableA("UPDATER_TEST_STOP_AT_STEP", nullptr);
-
         server.SetPrefix("/down/update/update.xml?", Manifest({}));
-        programs.reset(); // and the shipped updater copied again
-        programs.reset(new ProgramRun(*folder));
-        ASSERT_TRUE(programs->StartUpdater());
-        EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
-        for (const auto& entry : listed) {
-            const std::string name = entry.first == "Updater.exe" ? "Updater.EX_" : entry.first;
-            EXPECT_EQ(Installed(name.c_str()), step == 25 ? "the new content of " + entry.first
-                                               : added(entry.first) ? ""
-                                                                    : "old " + name)
-                << name;
+        const int closed = programs->CountLogLines("msg close");
+        const int told = programs->CountLogLines("msg 1126");
+        if (c.recoveryStop) {
+            startUpdater(c.recoveryStop);
+            ASSERT_TRUE(programs->StartClient());
+        }
+        startUpdater(0);
+
+        for (const auto& file : release) {
+            const bool updater = file.first == "Updater.exe";
+            const std::string old = file.first == "Quillmarket.exe" ? client
+                                    : file.first == "a.dat"         ? "old a"
+                                    : updater                       ? "old updater"
+                                                                    : "";
+            const std::string wanted = !c.installed         ? old
+                                       : updater && !c.stop ? "" // applied
+                                                            : file.second;
+            // Whole files compared, not shown: one is a program.
+            EXPECT_TRUE(Installed(updater ? "Updater.EX_" : file.first.c_str()) == wanted)
+                << file.first << (c.installed ? " is not new" : " is not old");
+        }
+        EXPECT_EQ(programs->CountLogLines("msg close") - closed, c.installed      ? 0
+                                                                 : c.recoveryStop ? 2
+                                                                                  : 1);
+        EXPECT_EQ(programs->CountLogLines("msg 1126") - told, c.installed ? 1 : 0);
+        if (!c.installed) {
+            EXPECT_TRUE(programs->WaitClientRestarted(15000));
         }
         EXPECT_FALSE(Exists("Update\\aside"));
         EXPECT_FALSE(Exists("Update\\install.jnl"));

@@ -1,8 +1,9 @@
 // Whole runs of the engine's worker against the test server: the events a receiver sees, the
 // files written and installed, and where a cancel request takes effect.
-#include "engine/install/install_journal.h"
 #include "digest/file_digest.h"
 #include "engine/download/block_matcher.h"
+#include "engine/install/install_journal.h"
+#include "engine/install/install_recovery.h"
 #include "engine/update_run.h"
 #include "manifest/block_index.h"
 #include "tests/support/notify_recorder.h"
@@ -140,138 +141,57 @@ TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
         const char* md5B = nullptr;
         const char* sha256B = nullptr;
         std::string url = "", tempDir = "t";
+        bool journal = false; // an earlier installation unfinished: nothing begins, it stays
     } cases[] = {
-        {"digests in the file's form",
-         Generated(100),
-         {Body(ok)},
-         installed,
-         "",
-         2,
+        {"digests in the file's form", Generated(100), Seq(Body(ok)), installed, "", 2,
          "adf36cd257f037b483c5d8e174a8feec",
          "137f2f13e0d0fb86477742620095dfc745686c5d5376326fd9dc631a36816125"},
-        {"md5 in capitals",
-         Generated(100),
-         {Body(ok)},
-         installed,
-         "",
-         2,
+        {"md5 in capitals", Generated(100), Seq(Body(ok)), installed, "", 2,
          "ADF36CD257F037B483C5D8E174A8FEEC"},
-        {"md5 a placeholder", Generated(100), {Body(ok)}, installed, "", 2, "fetch every time"},
-        {"md5 of 31 digits",
-         Generated(100),
-         {Body(ok)},
-         installed,
-         "",
-         2,
+        {"md5 a placeholder", Generated(100), Seq(Body(ok)), installed, "", 2, "fetch every time"},
+        {"md5 of 31 digits", Generated(100), Seq(Body(ok)), installed, "", 2,
          "ADF36CD257F037B483C5D8E174A8FEE"},
-        {"no length", Generated(100), {unsized}, installed, "", 2},
-        {"<HTML>", Generated(100), {Body("<HTML>" + pad)}, installed, "", 2},
-        {"blank, <html>", Generated(100), {Body(" <html>" + pad)}, installed, "", 2},
-        {"21 characters", Generated(100), {Body("twenty-one characters")}, rejected, failedB, 2},
+        {"no length", Generated(100), Seq(unsized), installed, "", 2},
+        {"<HTML>", Generated(100), Seq(Body("<HTML>" + pad)), installed, "", 2},
+        {"blank, <html>", Generated(100), Seq(Body(" <html>" + pad)), installed, "", 2},
+        {"21 characters", Generated(100), Seq(Body("twenty-one characters")), rejected, failedB, 2},
         // Tiny files whose digest proves them right.
-        {"21 characters with their md5",
-         Generated(100),
-         {Body("twenty-one characters")},
-         installed,
-         "",
-         2,
-         "1725618f634e243a96274e170cb70c56"},
-        {"1 byte with its md5",
-         Generated(100),
-         {Body("x")},
-         installed,
-         "",
-         2,
+        {"21 characters with their md5", Generated(100), Seq(Body("twenty-one characters")),
+         installed, "", 2, "1725618f634e243a96274e170cb70c56"},
+        {"1 byte with its md5", Generated(100), Seq(Body("x")), installed, "", 2,
          "9dd4e461268c8034f5c8564e155c67a6"},
-        {"5 bytes with their sha256",
-         Generated(100),
-         {Body("hello")},
-         installed,
-         "",
-         2,
-         nullptr,
+        {"5 bytes with their sha256", Generated(100), Seq(Body("hello")), installed, "", 2, nullptr,
          "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824"},
-        {"<html>", Generated(100), {Body("<html>" + pad)}, rejected, failedB, 2},
-        {"<!DOCTYPE HTML PUBLIC",
-         Generated(100),
-         {Body("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">")},
-         rejected,
-         failedB,
-         2},
-        {"status 404", Generated(100), {Body("not here" + pad, 404)}, rejected, failedB, 2},
-        {"status 500, eight tries",
-         Generated(100),
-         {Body("an error page" + pad, 500)},
-         rejected,
-         failedB,
-         9},
-        {"503, then reset before a byte",
-         Generated(100),
-         {Body("busy" + pad, 503), reset, Generated(100)},
-         installed,
-         "",
+        {"<html>", Generated(100), Seq(Body("<html>" + pad)), rejected, failedB, 2},
+        {"<!DOCTYPE HTML PUBLIC", Generated(100),
+         Seq(Body("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">")), rejected, failedB, 2},
+        {"status 404", Generated(100), Seq(Body("not here" + pad, 404)), rejected, failedB, 2},
+        {"status 500, eight tries", Generated(100), Seq(Body("an error page" + pad, 500)), rejected,
+         failedB, 9},
+        {"503, then reset before a byte", Generated(100),
+         Seq(Body("busy" + pad, 503), reset, Generated(100)), installed, "", 4},
+        {"cut short, eight tries", Generated(9000), Seq(cut), second, failedB, 9},
+        {"silent, then answered", Generated(100), Seq(Silent(), Generated(100)), installed, "", 3},
+        {"length larger than the body, connection kept, then whole", Generated(9000),
+         Seq(Lying(20000, 50000), Generated(20000)), installed, "", 3},
+        {"dropped twice, continued", Generated(100), Seq(dropped, dropped, whole), installed, "",
          4},
-        {"cut short, eight tries", Generated(9000), {cut}, second, failedB, 9},
-        {"silent, then answered", Generated(100), {Silent(), Generated(100)}, installed, "", 3},
-        {"length larger than the body, connection kept, then whole",
-         Generated(9000),
-         {Lying(20000, 50000), Generated(20000)},
-         installed,
-         "",
-         3},
-        {"dropped twice, continued", Generated(100), {dropped, dropped, whole}, installed, "", 4},
-        {"dropped, then Range ignored", Generated(100), {dropped, deaf}, installed, "", 3},
-        {"length beyond 32 bits",
-         Generated(9000),
-         {Lying(20000, 99999999999)},
-         rejected,
-         failedB,
-         2},
-        {"wrong bytes for the md5, twice",
-         Generated(9000),
-         {Generated(20000)},
-         second,
-         failedB,
-         3,
-         "0123456789ABCDEF0123456789abcdef"},
+        {"dropped, then Range ignored", Generated(100), Seq(dropped, deaf), installed, "", 3},
+        {"length beyond 32 bits", Generated(9000), Seq(Lying(20000, 99999999999)), rejected,
+         failedB, 2},
+        {"wrong bytes for the md5, twice", Generated(9000), Seq(Generated(20000)), second, failedB,
+         3, "0123456789ABCDEF0123456789abcdef"},
         // A signed manifest's SHA-256 (of "abc"), held to after the md5 passed.
-        {"wrong bytes for the sha256, twice",
-         Generated(9000),
-         {Generated(20000)},
-         second,
-         failedB,
-         3,
-         nullptr,
-         "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"connection refused, eight tries",
-         Generated(100),
-         {Generated(100)},
-         "1 32",
-         platform,
-         0,
-         nullptr,
-         nullptr,
-         refused},
-        {"no such folder",
-         Generated(100),
-         {Generated(100)},
-         "1 3 32",
-         platform,
-         1,
-         nullptr,
-         nullptr,
-         "",
-         "no\\such\\folder"},
-        {"temporary path too long",
-         Generated(100),
-         {Generated(100)},
-         "1 3 32",
-         kFailedA,
-         1,
-         nullptr,
-         nullptr,
-         "",
-         std::string(240, 'd')},
+        {"wrong bytes for the sha256, twice", Generated(9000), Seq(Generated(20000)), second,
+         failedB, 3, nullptr, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"connection refused, eight tries", Generated(100), Seq(Generated(100)), "1 32", platform,
+         0, nullptr, nullptr, refused},
+        {"no such folder", Generated(100), Seq(Generated(100)), "1 3 32", platform, 1, nullptr,
+         nullptr, "", "no\\such\\folder"},
+        {"temporary path too long", Generated(100), Seq(Generated(100)), "1 3 32", kFailedA, 1,
+         nullptr, nullptr, "", std::string(240, 'd')},
+        {"an installation unfinished", Generated(100), Seq(Generated(100)), "32", "安装更新失败", 0,
+         nullptr, nullptr, "", "t", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -281,6 +201,9 @@ TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
         const unsigned long long sentBefore = server.BodyBytesSent();
         EngineRun run(c.url.empty() ? server.Url(base) : c.url, c.tempDir);
         ASSERT_TRUE(WriteWholeFile(run.folder / "a.dat", "installed a"));
+        if (c.journal) {
+            ASSERT_TRUE(WriteWholeFile(run.folder / "t\\install.jnl", "install-journal 2\r\n"));
+        }
         server.Set(base + "a.dat", c.a);
         server.SetSequence(base + "b.dat", c.b);
         run.run.AddFile("a.dat", nullptr);
@@ -291,6 +214,7 @@ TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
         EXPECT_EQ(run.events.Sequence(), c.sequence);
         EXPECT_EQ(server.Requests().size() - before, c.requests);
         EXPECT_FALSE(run.Exists(run.Temp("a.dat")) || run.Exists(run.Temp("b.dat")));
+        EXPECT_EQ(run.Exists(run.folder / "t\\install.jnl"), c.journal);
         if (done) {
             const HttpReply& b = c.b.back();
             const std::string content =
@@ -535,7 +459,14 @@ TEST_F(EngineTest, InstallationIsAllOrNothing) {
                     new CKernelHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                                   nullptr, OPEN_EXISTING, 0, nullptr)));
             });
+        // The client starts on UPD_EVT_DONE, and may change its files: nothing is left to undo.
+        bool leftAtDone = false;
+        run.events.ActAt(UPD_EVT_DONE, 0, [&] {
+            leftAtDone =
+                run.Exists(run.folder / "t\\install.jnl") || run.Exists(run.folder / "t\\aside");
+        });
         EXPECT_EQ(run.Worker(), c.held ? 1u : 0u);
+        EXPECT_FALSE(leftAtDone);
         EXPECT_EQ(held && held->IsValid(), c.held != nullptr);
         held.reset();
 
@@ -556,7 +487,7 @@ TEST_F(EngineTest, InstallationIsAllOrNothing) {
         if (!c.held || c.temporary) {
             EXPECT_FALSE(run.Exists(run.folder / "t\\aside"));
         }
-        EXPECT_FALSE(CompleteUnfinishedInstallation((run.folder / "t").c_str()));
+        EXPECT_EQ(CompleteUnfinishedInstallation((run.folder / "t").c_str()), Recovery::None);
         EXPECT_FALSE(run.Exists(run.folder / "t\\aside"));
     }
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What ships is three 32-bit programs that need nothing beside themselves: each is PE32 for
 # i386, stripped, and imports only DLLs that every Windows has, and Updater.exe carries its
-# dialog, artwork, icon and version block and stays small. Runs on the host, without Wine, on whichever build is tested.
+# dialog, artwork, icon and version block and stays small; it and mkmanifest.exe run asInvoker.
+# Runs on the host, without Wine, on whichever build is tested.
 # Usage: shipped_programs_test.sh BIN_DIR
 set -euo pipefail
 export LC_ALL=C # binutils speak the locale's language otherwise
@@ -52,6 +53,14 @@ fi
 resources=$("$windres" -i "$bin/Updater.exe" -O rc 2>/dev/null || true)
 for wanted in '^102 DIALOGEX' '^128 14 ' '^129 2 ' '^130 2 ' '^131 2 ' '^132 2 ' '^1 VERSIONINFO'; do
   grep -qE "$wanted" <<<"$resources" || fail "Updater.exe has no resource matching '$wanted'"
+done
+
+# Without a requested execution level, Windows asks for elevation before every start of a 32-bit
+# program named like an updater or installer.
+for exe in Updater.exe mkmanifest.exe; do
+  manifest=$("$windres" -i "$bin/$exe" -O rc 2>/dev/null | sed -n '/^1 24 /,/^END/p' || true)
+  grep -q 'requestedExecutionLevel level=""asInvoker""' <<<"$manifest" ||
+    fail "$exe has no application manifest (resource 1) asking to run asInvoker"
 done
 
 if [ "$failures" -ne 0 ]; then

@@ -4,6 +4,7 @@
 #include "tests/support/test_http_server.h"
 
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -37,6 +38,11 @@ inline HttpReply Trickle(const std::string& body, unsigned bytes, unsigned every
     HttpReply reply = Body(body);
     reply.trickleBytes = bytes, reply.trickleMs = everyMs;
     return reply;
+}
+
+// Replies for one path in turn (TestHttpServer::SetSequence).
+template <typename... Replies> std::vector<HttpReply> Seq(const Replies&... replies) {
+    return {replies...};
 }
 
 inline std::string GeneratedContent(size_t size) {

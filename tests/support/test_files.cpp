@@ -46,11 +46,11 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
     return true;
 }
 
-InstallFolder::InstallFolder(const std::string& name) {
+InstallFolder::InstallFolder(const std::string& name, const std::string& parent) {
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
     static int counter = 0;
-    m_path = std::string(temp) + "updater-tests\\";
+    m_path = (parent.empty() ? std::string(temp) : parent + "\\") + "updater-tests\\";
     CreateDirectoryA(m_path.c_str(), nullptr);
     m_path +=
         name + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter) + "\\";

@@ -17,8 +17,9 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 
 class InstallFolder {
 public:
-    // A new empty folder under the temporary folder; its path ends with a backslash.
-    explicit InstallFolder(const std::string& name);
+    // A new empty folder under the temporary folder (or under `parent`); its path ends with a
+    // backslash.
+    explicit InstallFolder(const std::string& name, const std::string& parent = "");
     ~InstallFolder();
     InstallFolder(const InstallFolder&) = delete;
     InstallFolder& operator=(const InstallFolder&) = delete;
