@@ -75,6 +75,10 @@ done
 # New, and large enough with nginx's rate limit to keep the window up for a few seconds.
 head -c $((6 << 20)) /dev/urandom >"$release/sounds.pak"
 printf 'Quillmarket 2.0: 40 new items, faster start.\r\n' >"$release/news.txt"
+# A file in a folder that release 1.0 does not have: the installation makes it.
+mkdir -p "$release/data"
+for i in $(seq 1 40); do printf 'quote-%02d\t%d\r\n' "$i" $((i * 37 % 1000)); done \
+  >"$release/data/quotes.dat"
 # The programs of release 2.0 are this build with a release mark after the image, so that
 # their digests differ; Updater.exe is in the release so that Updater.EX_ shows.
 for exe in Quillmarket.exe Updater.exe; do
@@ -185,14 +189,15 @@ while [ "$(count '^exit')" -lt 2 ] && [ $((SECONDS - start)) -lt 10 ]; do sleep 
 echo
 say "what changed in $install:"
 problems=0
-for path in "$release"/*; do
-  name=$(basename "$path")
+while IFS= read -r name; do
+  path="$release/$name"
   case "$name" in update.xml | update.xml.sig | *.blocks) continue ;; esac
+  shown=${name//\//\\} # as the manifest names it
   new=$(md5 "$path")
   target="$install/$name"
   [ "$name" = Updater.exe ] && target="$install/Updater.EX_"
   if [ ! -f "$target" ] || [ "$(md5 "$target")" != "$new" ]; then
-    printf '  %-16s NOT INSTALLED (expected md5 %s)\n' "$name" "$new"
+    printf '  %-16s NOT INSTALLED (expected md5 %s)\n' "$shown" "$new"
     problems=$((problems + 1))
   elif [ "$name" = Updater.exe ]; then
     printf '  %-16s new updater placed beside the running one as Updater.EX_ (md5 %s);\n' \
@@ -200,13 +205,14 @@ for path in "$release"/*; do
     printf '  %-16s unchanged (md5 %s): a running program cannot replace itself\n' \
       Updater.exe "$(md5 "$install/Updater.exe")"
   elif [ -z "${before[$name]:-}" ]; then
-    printf '  %-16s added     (md5 %s)\n' "$name" "$new"
+    printf '  %-16s added     (md5 %s)%s\n' "$shown" "$new" \
+      "$([ "$name" != "${name#*/}" ] && echo ', in a folder the installation made')"
   elif [ "${before[$name]}" = "$new" ]; then
-    printf '  %-16s unchanged (md5 %s), not downloaded\n' "$name" "$new"
+    printf '  %-16s unchanged (md5 %s), not downloaded\n' "$shown" "$new"
   else
-    printf '  %-16s replaced  md5 %s -> %s\n' "$name" "${before[$name]}" "$new"
+    printf '  %-16s replaced  md5 %s -> %s\n' "$shown" "${before[$name]}" "$new"
   fi
-done
+done < <(cd "$release" && find . -type f | sed 's|^\./||' | sort)
 if [ "$HTTP_SERVE_KIND" = nginx ]; then
   say "nginx served: $(awk '{print $7 " (" $9 ")"}' "$demo/nginx-access.log" | tr '\n' ' ')"
 fi

@@ -10,6 +10,7 @@ namespace {
 const char kJournalName[] = "install.jnl";
 const char kHeader[] = "install-journal 2";
 const char kFile[] = "file";
+const char kFolder[] = "folder";
 const char kPlanned[] = "planned";
 const char kCommitted[] = "committed";
 const char kUndo[] = "undo";
@@ -36,6 +37,10 @@ bool IsDigest(const std::string& text) {
 
 // One record of the plan; false when it is none.
 bool ReadPlanRecord(const std::vector<std::string>& fields, InstallPlan& plan) {
+    if (fields.size() == 2 && fields[0] == kFolder && !fields[1].empty()) {
+        plan.folders.push_back(fields[1]);
+        return true;
+    }
     if (fields.size() == 6 && fields[0] == kFile && (fields[1] == "+" || fields[1] == "-") &&
         IsDigest(fields[2])) {
         plan.moves.push_back(
@@ -70,6 +75,8 @@ CInstallJournal::CInstallJournal(const char* pszTempDir)
 
 bool CInstallJournal::Begin(const InstallPlan& plan) {
     std::string text = std::string(kHeader) + kLineEnd;
+    for (const std::string& folder : plan.folders)
+        text += std::string(kFolder) + "\t" + folder + kLineEnd;
     for (const InstallMove& move : plan.moves)
         text += std::string(kFile) + (move.hadOriginal ? "\t+\t" : "\t-\t") + move.md5 + "\t" +
                 move.source + "\t" + move.destination + "\t" + move.aside + kLineEnd;

@@ -6,6 +6,7 @@
 // The journal is text, one record a line, its kind first and its fields separated by tabs (tabs
 // and line ends cannot occur in Windows paths):
 //   install-journal 2
+//   folder <path>                                     one per folder it makes, outermost first
 //   file <+|-> <md5> <source> <destination> <aside>   one per file, + when it replaces one
 //   planned                                           the plan is whole
 //   committed | undo                                  appended later; the last one counts
@@ -29,6 +30,7 @@ struct InstallMove {
 
 // Everything one installation changes.
 struct InstallPlan {
+    std::vector<std::string> folders; // made for the release's files, outermost first
     std::vector<InstallMove> moves;
 };
 

@@ -56,6 +56,10 @@ bool UndoPlan(const InstallPlan& plan) {
     bool restored = true;
     for (auto move = plan.moves.rbegin(); move != plan.moves.rend(); ++move)
         restored = UndoMove(*move) && restored;
+    // The folders the release brought, innermost first; one that holds something else stays.
+    if (restored)
+        for (auto folder = plan.folders.rbegin(); folder != plan.folders.rend(); ++folder)
+            RemoveFolder(*folder);
     return restored;
 }
 

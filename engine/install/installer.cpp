@@ -9,6 +9,7 @@
 #include <shlwapi.h>
 #include <string.h>
 
+#include <algorithm>
 #include <set>
 
 namespace {
@@ -106,12 +107,28 @@ bool CInstallation::Plan(const std::vector<InstallItem>& items) {
             Fail(item.localName);
             return false;
         }
-        if (planned.insert(destination).second)
-            m_plan.moves.push_back(
-                InstallMove{item.source.GetString(), destination, aside, item.md5.GetString(),
-                            GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES});
+        if (!planned.insert(destination).second)
+            continue;
+        PlanFolders(destination);
+        m_plan.moves.push_back(
+            InstallMove{item.source.GetString(), destination, aside, item.md5.GetString(),
+                        GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES});
     }
     return true;
+}
+
+// The folders of a file in a folder of the release that the installation lacks, outermost
+// first: made before the files go in, removed again by an undo.
+void CInstallation::PlanFolders(const std::string& destination) {
+    std::vector<std::string> missing;
+    for (std::string folder = ParentOf(destination);
+         folder.size() > static_cast<size_t>(m_strTargetDir.GetLength()) + 1 &&
+         GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES;
+         folder = ParentOf(folder))
+        missing.insert(missing.begin(), folder);
+    for (const std::string& folder : missing)
+        if (std::find(m_plan.folders.begin(), m_plan.folders.end(), folder) == m_plan.folders.end())
+            m_plan.folders.push_back(folder);
 }
 
 // Every download's data is on the disk, with its digest, before the journal names it: after a
@@ -128,6 +145,13 @@ bool CInstallation::FlushDownloads() {
 }
 
 bool CInstallation::MoveAll() {
+    for (const std::string& folder : m_plan.folders) {
+        MakeFolder(folder);
+        if (!PathIsDirectoryA(folder.c_str())) {
+            Fail(PathFindFileNameA(folder.c_str()));
+            return false;
+        }
+    }
     // Everything that will be replaced is kept aside before the first new file goes in.
     for (const InstallMove& move : m_plan.moves) {
         if (move.hadOriginal && !SetAside(move)) {

@@ -50,6 +50,7 @@ public:
 
 private:
     bool Plan(const std::vector<InstallItem>& items);
+    void PlanFolders(const std::string& destination);
     bool FlushDownloads();
     bool MoveAll();
     void Fail(const char* pszName);

@@ -31,7 +31,12 @@ struct EngineRun {
         EXPECT_TRUE(
             run.Init(&events, baseUrl.c_str(), (folder / tempDir).c_str(), folder.Path().c_str()));
     }
-    std::string Temp(const std::string& name) const { return folder / ("t\\" + name + ".dtm"); }
+    // Where a file is downloaded: the flat temporary folder, each backslash written %5C.
+    std::string Temp(std::string name) const {
+        for (size_t at; (at = name.find('\\')) != std::string::npos;)
+            name.replace(at, 1, "%5C");
+        return folder / ("t\\" + name + ".dtm");
+    }
     bool Exists(const std::string& path) const { return PathFileExistsA(path.c_str()) != FALSE; }
     // Starts the worker as the window does and waits for it; the worker's result.
     DWORD Worker() {
@@ -436,17 +441,23 @@ TEST_F(EngineTest, InstallationIsAllOrNothing) {
     std::string ownName = PathFindFileNameA(module); // e.g. engine_tests.exe
     std::transform(ownName.begin(), ownName.end(), ownName.begin(), ::toupper);
     const std::string ownCopy = ownName.substr(0, ownName.rfind('.')) + ".EX_";
-    const std::vector<std::string> names = {ownName, "added.dat", "busy.dat", "last.dat"};
-    const std::vector<std::string> installed = {ownCopy, "busy.dat", "last.dat"};
-    for (const std::string& name : names)
-        server.Set("/i/" + name, Body("the new content of " + name));
+    // One file in a folder there is, one in two folders there are not.
+    const std::vector<std::string> names = {ownName, "new\\deep\\added.dat", "sub\\busy.dat",
+                                            "last.dat"};
+    const std::vector<std::string> installed = {ownCopy, "sub\\busy.dat", "last.dat"};
+    for (std::string name : names) {
+        const std::string content = "the new content of " + name;
+        std::replace(name.begin(), name.end(), '\\', '/'); // as the request has it
+        server.Set("/i/" + name, Body(content));
+    }
     const struct {
         const char* held; // opened without delete sharing for the whole installation
         bool temporary;   // the downloaded file rather than the installed one
-    } cases[] = {{nullptr, false}, {"busy.dat", false}, {"last.dat", true}};
+    } cases[] = {{nullptr, false}, {"sub\\busy.dat", false}, {"last.dat", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.held ? c.held : "nothing held");
         EngineRun run(server.Url("/i/"));
+        ASSERT_TRUE(CreateDirectoryA((run.folder / "sub").c_str(), nullptr));
         for (const std::string& name : installed)
             ASSERT_TRUE(WriteWholeFile(run.folder / name, "old " + name));
         for (const std::string& name : names)
@@ -478,8 +489,9 @@ TEST_F(EngineTest, InstallationIsAllOrNothing) {
                       c.held ? "old " + name
                              : "the new content of " + (name == ownCopy ? ownName : name));
         EXPECT_FALSE(run.Exists(run.folder / ownName));
-        EXPECT_EQ(run.Exists(run.folder / "added.dat"), !c.held);
-        for (const std::string& name : names) // the one still held cannot go
+        EXPECT_EQ(run.Exists(run.folder / "new\\deep\\added.dat"), !c.held);
+        EXPECT_EQ(run.Exists(run.folder / "new"), !c.held); // an undo takes its folders too
+        for (const std::string& name : names)               // the one still held cannot go
             EXPECT_EQ(run.Exists(run.Temp(name)), c.temporary && name == c.held) << name;
         // No journal is left, nor a set-aside name once nothing holds its file: a name kept
         // by a holder goes at the next start.

@@ -117,7 +117,8 @@ private:
     std::string m_path;
 };
 
-const char* const kNames[] = {"a.dat", "b.dat", "c.dat", "added.dat"}; // the last one is new
+// The last one is new, in two folders that the installation makes.
+const char* const kNames[] = {"a.dat", "b.dat", "c.dat", "data\\new\\added.dat"};
 
 // "name=old|new|none|other " for each file, as its content shows.
 std::string Contents(const InstallFolder& folder) {
@@ -162,7 +163,7 @@ bool Trial(int stop, int recoveryStop, bool otherVolume, bool failing, bool& rec
     std::vector<InstallItem> items;
     CPowerCut install(stop);
     for (const char* name : kNames) {
-        const std::string source = temp + "\\" + name + ".dtm";
+        const std::string source = temp + "\\" + PathFindFileNameA(name) + ".dtm";
         if (name != kNames[3]) {
             EXPECT_TRUE(WriteWholeFile(folder / name, std::string("old ") + name));
         }
@@ -192,6 +193,7 @@ bool Trial(int stop, int recoveryStop, bool otherVolume, bool failing, bool& rec
                                          : name == kNames[3] ? "=none "
                                                              : "=old ");
     EXPECT_EQ(Contents(folder), expected);
+    EXPECT_EQ(PathIsDirectoryA((folder / "data").c_str()) != FALSE, committed);
     EXPECT_EQ(install.m_unwritten, 0);
     if (!install.Reached()) { // the whole installation: another volume is reached by copies
         EXPECT_EQ(install.m_copies > 0, otherVolume);

@@ -71,15 +71,8 @@ int NewKey(const std::string& keyFile) {
     return 0;
 }
 
-// The updater downloads into one flat temporary folder, so a file in a subfolder can only be
-// fetched where that subfolder already exists inside the temporary folder.
 void WarnOfNames(const std::vector<ReleaseFile>& files) {
     for (const ReleaseFile& file : files) {
-        if (file.name.find('\\') != std::string::npos)
-            std::fprintf(stderr,
-                         "mkmanifest: warning: %s is in a subfolder; the updater fails to fetch it "
-                         "unless that subfolder exists in its temporary folder\n",
-                         file.name.c_str());
         // The updater asks for the name as its ANSI bytes, unescaped; a server that stores
         // its files under UTF-8 names answers 404 for them.
         if (HasNonAsciiByte(file.name))
