@@ -3,6 +3,7 @@
 #include "engine/install/installer.h"
 #include "framework/format.h"
 #include "framework/run_log.h"
+#include "manifest/installed_digests.h"
 
 #include <shlwapi.h>
 
@@ -193,6 +194,8 @@ RunResult CUpdateWork::InstallAll() {
     } catch (...) {
     }
     if (placed) {
+        // Recorded before the client starts and may write its files again.
+        RecordInstalledFiles(m_strTargetDir, m_strTempDir, m_files);
         // Every new file is in place: the client may start. Clearing up the old files after
         // that keeps the wait short; a stop meanwhile leaves the journal, and the next start
         // finishes the clearing.
