@@ -5,14 +5,18 @@
 # WinInet loop, and the engine's peak working set for a small and a large download; beside them
 # the parts that explain them (the digest fed larger reads, the start-up alone, 1000 empty
 # entries, curl, the whole program with its window, also with nothing to verify); and the
-# all-or-nothing installation of 1000 files against the plain move loop it replaced. Takes
-# about 4 minutes; prints a Markdown table and keeps it in BUILD_DIR/bench-results.md.
+# all-or-nothing installation of 1000 files against the plain move loop it replaced; the starts
+# with nothing to update over 1000 files and over 8 x 256 MiB, with and without the digest cache.
+# Takes about 5 minutes; prints a Markdown table and keeps it in BUILD_DIR/bench-results.md.
 # Usage: bench/run.sh [REPEAT]   (median of REPEAT pairs, default 7)
+#        BENCH_ONLY=2 bench/run.sh   (only the starts with nothing to update: figures 2 and 7)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${BUILD_DIR:-$root/build}"
 data="$build/bench-data"
 repeat="${1:-7}"
+only="${BENCH_ONLY:-}"
+want() { [ -z "$only" ] || [ "$only" = "$1" ]; }
 
 "$root/scripts/setup.sh" >/dev/null
 source "$root/scripts/wine-arch.sh"
@@ -81,6 +85,10 @@ mkdir -p "$data/small" "$data/www/small"
 ln -s "$data/small" "$data/www/small/update"
 for i in $(seq -w 1 50); do head -c $((4096 + 97 * 10#$i)) /dev/urandom >"$data/small/s$i.dat"; done
 ln -s "$data/m16" "$data/www/m16w/update"
+# 8 x 256 MiB, nothing to update: the start that grows with the installation without the cache.
+mkdir -p "$data/eight" "$data/www/eight"
+ln -s "$data/eight" "$data/www/eight/update"
+for i in 1 2 3 4 5 6 7 8; do head -c $((256 << 20)) /dev/urandom >"$data/eight/g$i.bin"; done
 # The same download from a list whose entry has no md5: the program then has nothing to verify.
 mkdir -p "$data/unchecked" "$data/www/unchecked" "$data/install-dlu"
 ln -s "$data/big/big.bin" "$data/unchecked/big.bin"
@@ -94,6 +102,7 @@ sed 's/md5="[0-9a-f]*"/md5=""/' "$data/big/update.xml" >"$data/unchecked/update.
 "$WINE" "$bin/mkmanifest.exe" "$(winpath "$data/nothing")" 1.0 >/dev/null # an empty list
 "$WINE" "$bin/mkmanifest.exe" "$(winpath "$data/empties")" 1.0 >/dev/null
 "$WINE" "$bin/mkmanifest.exe" "$(winpath "$data/small")" 1.0 >/dev/null
+"$WINE" "$bin/mkmanifest.exe" "$(winpath "$data/eight")" 1.0 >/dev/null
 http_serve_start "$data/www" "$data" || exit 1
 [ "$HTTP_SERVE_KIND" = nginx ] || say "nginx is missing: Python's server stands in (slower)"
 base="http://127.0.0.1:$HTTP_SERVE_PORT"
@@ -114,10 +123,29 @@ printf '[Download]\r\nsite1=%s/empties\r\n' "$base" >"$data/empties/Updater.INI"
 # The start users see most: 50 small files, all current.
 cp "$bin/Updater.exe" "$data/small/"
 printf '[Download]\r\nsite1=%s/small\r\n' "$base" >"$data/small/Updater.INI"
+cp "$bin/Updater.exe" "$data/eight/"
+printf '[Download]\r\nsite1=%s/eight\r\n' "$base" >"$data/eight/Updater.INI"
 cp "$bin/Updater.exe" "$data/install-16/"
 printf '[Download]\r\nsite1=%s/m16w\r\n' "$base" >"$data/install-16/Updater.INI"
-cat "$data/big/big.bin" "$data/many"/*.dat >/dev/null # everything in the page cache
+cat "$data/big/big.bin" "$data/many"/*.dat "$data/eight"/*.bin >/dev/null # all in the page cache
+# The run log, where the check says how many files it took from the digest cache.
+run_log=$("$WINE" winepath -u "$("$WINE" cmd /c echo %TEMP% | tr -d '\r')\Quillmarket-Updater.log" |
+  tr -d '\r')
 
+# The check's last count of the files it took from the digest cache and of those it hashed.
+cache_counts() {
+  tr -d '\r' <"$run_log" | sed -n 's/.*local files: \([0-9]*\) taken from the digest cache, \([0-9]*\) hashed.*/\1 \2/p' | tail -n 1
+}
+no_cache() { rm -f "$data/$1/Update/digests.cache"; }
+# The updater digests on every processor, so both sides may use them all in figures 2 and 7.
+all_cpus="0-$((cores - 1))"
+none_of() { # FOLDER: seconds from the updater's start in it to its "nothing to update"
+  taskset -c "$all_cpus" "$WINE" "$benchbin/run_timer.exe" none "$(winpath "$data/$1/Updater.exe")" |
+    field seconds
+}
+empty_start() { "$WINE" "$benchbin/run_timer.exe" run "$(winpath "$benchbin/empty_program.exe")" | field seconds; }
+
+if want all; then
 # --- 1. digest throughput -----------------------------------------------------------------
 say "1. digest of 256 MiB: CFileDigest against md5sum, $repeat times"
 ours=() theirs=() pairs1=() big_reads=()
@@ -135,19 +163,21 @@ digest_64k=$(median "${big_reads[@]}")
 [ "$digest" = "$sum" ] || { say "digest mismatch: $digest vs $sum"; exit 1; }
 digest_ours=$(median "${ours[@]}")
 digest_md5sum=$(median "${theirs[@]}")
+fi
 
 # --- 2. a run with nothing to update --------------------------------------------------------
-say "2. nothing to update, 1000 files / 256 MiB: updater against md5sum + empty program, $repeat times"
-# The updater digests on every processor, so both sides may use them all here.
-all_cpus="0-$((cores - 1))"
+say "2. nothing to update, 1000 files / 256 MiB, no digest cache: updater against md5sum + empty program, $repeat times"
 ours=() sums=() empties=() startups=() entries=() pairs2=() smalls=() small_over=()
+none_of small >/dev/null # 2'': the start users see most, with the digest cache written
 for _ in $(seq "$repeat"); do
-  o=$(taskset -c "$all_cpus" "$WINE" "$benchbin/run_timer.exe" none "$(winpath "$data/many/Updater.exe")" | field seconds)
+  no_cache many
+  o=$(none_of many)
   t0=$(now)
   taskset -c "$all_cpus" md5sum "$data/many"/*.dat >/dev/null
   m=$(elapsed "$t0" "$(now)")
-  e=$("$WINE" "$benchbin/run_timer.exe" run "$(winpath "$benchbin/empty_program.exe")" | field seconds)
+  e=$(empty_start)
   startups+=("$("$WINE" "$benchbin/run_timer.exe" none "$(winpath "$data/nothing/Updater.exe")" | field seconds)")
+  no_cache empties
   entries+=("$("$WINE" "$benchbin/run_timer.exe" none "$(winpath "$data/empties/Updater.exe")" | field seconds)")
   s50=$("$WINE" "$benchbin/run_timer.exe" none "$(winpath "$data/small/Updater.exe")" | field seconds)
   smalls+=("$s50") small_over+=("$(awk -v s="$s50" -v e="$e" 'BEGIN { printf "%.4f", s - e }')")
@@ -162,6 +192,43 @@ none_empty=$(median "${empties[@]}")
 small_run=$(median "${smalls[@]}")
 small_extra=$(median "${small_over[@]}")
 none_base=$(awk -v a="$none_md5sum" -v b="$none_empty" 'BEGIN { printf "%.4f", a + b }')
+
+# --- 7. nothing to update with the digest cache -------------------------------------------------
+say "7. nothing to update, 1000 files / 256 MiB and 8 x 256 MiB: with a warm digest cache against an empty program; 8 x 256 MiB without a cache against md5sum + empty program, $repeat times"
+warm_start() { # FOLDER FILES: one start, which must have taken every file from the cache
+  local seconds
+  seconds=$(none_of "$1")
+  [ "$(cache_counts)" = "$2 0" ] || { say "$1: a warm start hashed ($(cache_counts))"; exit 1; }
+  echo "$seconds"
+}
+over() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a - b }'; }
+none_of many >/dev/null # the first starts write the caches
+none_of eight >/dev/null
+warm1=() warm8=() over1=() over8=() cold8=() sums8=() pairs8=() empties7=()
+for _ in $(seq "$repeat"); do
+  e=$(empty_start)
+  w1=$(warm_start many 1000)
+  w8=$(warm_start eight 8)
+  no_cache eight
+  c8=$(none_of eight)
+  t0=$(now)
+  taskset -c "$all_cpus" md5sum "$data/eight"/*.bin >/dev/null
+  m8=$(elapsed "$t0" "$(now)")
+  warm1+=("$w1") warm8+=("$w8") over1+=("$(over "$w1" "$e")") over8+=("$(over "$w8" "$e")")
+  cold8+=("$c8") sums8+=("$m8") empties7+=("$e")
+  pairs8+=("$(awk -v o="$c8" -v m="$m8" -v e="$e" 'BEGIN { printf "%.2f", o / (m + e) }')")
+done
+warm_many=$(median "${warm1[@]}")
+warm_eight=$(median "${warm8[@]}")
+warm_empty=$(median "${empties7[@]}")
+warm_over1=$(median "${over1[@]}")
+warm_over8=$(median "${over8[@]}")
+cold_eight=$(median "${cold8[@]}")
+cold_md5sum=$(median "${sums8[@]}")
+cold_base=$(awk -v a="$cold_md5sum" -v b="$warm_empty" 'BEGIN { printf "%.4f", a + b }')
+r7=$(median "${pairs8[@]}")
+
+if want all; then
 
 # --- 3. download of 256 MiB from the server ---------------------------------------------------
 say "3. download of 256 MiB: engine against bare WinInet (curl, whole program beside), $repeat times"
@@ -233,16 +300,19 @@ inst_total=$(field engine_total_seconds <<<"$out")
 r5=$(field ratio <<<"$out")
 inst_spread="$(field ratio_min <<<"$out")-$(field ratio_max <<<"$out")"
 rm -rf "$data/install-1000"
+fi
 
 # --- the table --------------------------------------------------------------------------------
 verdict() { awk -v v="$1" -v op="$2" -v g="$3" 'BEGIN {
   ok = (op == ">=") ? (v >= g) : (v <= g); print ok ? "met" : "**missed**" }'; }
 # Each ratio is the median of the ratios of runs made back to back, so that a change in the
 # machine's load during the run moves both sides of a pair alike.
-r1=$(median "${pairs1[@]}")
 r2=$(median "${pairs2[@]}")
-r3=$(median "${pairs[@]}")
-r3p=$(median "${pairs_p[@]}")
+if want all; then
+  r1=$(median "${pairs1[@]}")
+  r3=$(median "${pairs[@]}")
+  r3p=$(median "${pairs_p[@]}")
+fi
 size_updater=$(stat -c %s "$SHIPPED_BUILD/bin/Updater.exe")
 size_client=$(stat -c %s "$SHIPPED_BUILD/bin/Quillmarket.exe")
 size_tool=$(stat -c %s "$SHIPPED_BUILD/bin/mkmanifest.exe")
@@ -255,21 +325,28 @@ rsrc=$((16#${rsrc_hex:-0}))
     "$("$WINE" --version) ($WINEARCH prefix), nginx" \
     "$(nginx -v 2>&1 | sed 's/.*nginx\///'), $HTTP_SERVE_KIND serving on loopback;" \
     "pinned to CPU $bench_cpu; median of $repeat; load average before: $load_before;" \
-    "command: \`bench/run.sh\`"
+    "command: \`${only:+BENCH_ONLY=$only }bench/run.sh $repeat\`"
   echo
   echo "| # | figure | ours | reference | ratio | goal | |"
   echo "|---|---|---|---|---|---|---|"
-  echo "| 1 | digest of one 256 MiB file | CFileDigest ${digest_ours} s ($(mib_s 256 "$digest_ours") MiB/s) | md5sum ${digest_md5sum} s ($(mib_s 256 "$digest_md5sum") MiB/s) | ${r1} (throughput; pairs $(spread "${pairs1[@]}")) | >= 0.6 | $(verdict "$r1" '>=' 0.6) |"
-  echo "| 1' | beside it | the same digest code fed 64 KiB reads: ${digest_64k} s ($(mib_s 256 "$digest_64k") MiB/s) | | | | |"
-  echo "| 2 | nothing to update, 1000 files / 256 MiB: start to WM_UPDATE_NONE | Updater.exe ${none_ours} s | md5sum ${none_md5sum} s + empty program ${none_empty} s = ${none_base} s | ${r2} (time; pairs $(spread "${pairs2[@]}")) | <= 1.2 | $(verdict "$r2" '<=' 1.2) |"
-  echo "| 2' | beside it | Updater.exe with an empty list: ${none_startup} s (start-up, COM, manifest fetch); with 1000 empty files: ${none_entries} s | | | | |"
-  echo "| 2'' | nothing to update, 50 small files: start to WM_UPDATE_NONE | Updater.exe ${small_run} s | empty program ${none_empty} s | ${small_extra} s more (pairs $(spread "${small_over[@]}")) | <= 0.15 s more | $(verdict "$small_extra" '<=' 0.15) |"
-  echo "| 3 | download of one 256 MiB file from $HTTP_SERVE_KIND | engine, null receiver ${dl_engine} s ($(mib_s 256 "$dl_engine") MiB/s; $(spread "${engines[@]}") s) | WinInet loop, 8192-byte blocks ${dl_wininet} s ($(mib_s 256 "$dl_wininet") MiB/s; $(spread "${loops[@]}") s) | ${r3} (throughput; pairs $(spread "${pairs[@]}")) | >= 0.9 | $(verdict "$r3" '>=' 0.9) |"
-  echo "| 3' | download of one 256 MiB file, the whole program | Updater.exe with its window ${dl_program} s ($(mib_s 256 "$dl_program") MiB/s; $(spread "${programs[@]}") s) | WinInet loop ${dl_loop_p} s ($(mib_s 256 "$dl_loop_p") MiB/s) | ${r3p} (throughput; pairs $(spread "${pairs_p[@]}")) | >= 0.8 | $(verdict "$r3p" '>=' 0.8) |"
-  echo "| 3'' | beside it | the whole program, the list's entry without md5 (nothing to verify) ${dl_unchecked} s ($(mib_s 256 "$dl_unchecked") MiB/s; $(spread "${uncheckeds[@]}") s); curl ${dl_curl} s ($(mib_s 256 "$dl_curl") MiB/s) | | | | |"
-  echo "| 4 | engine's peak working set | 1 GiB download: ${mem1g} KiB | 16 MiB download: ${mem16} KiB | difference ${mem_diff} KiB | <= 4096 KiB | $(verdict "$mem_diff" '<=' 4096) |"
-  echo "| 4' | beside it | whole Updater.exe, 256 MiB download: ${program_peak} KiB | whole Updater.exe, 16 MiB download: ${program_peak16} KiB | | | |"
-  echo "| 6 | size of the shipped 32-bit Updater.exe | ${size_updater} bytes (resources ${rsrc:-?}) | | | <= 300000 | $(verdict "$size_updater" '<=' 300000) |"
-  echo "| 6' | beside it | Quillmarket.exe ${size_client} bytes, mkmanifest.exe ${size_tool} bytes | | | | |"
-  echo "| 5 | installation of 1000 files / 256 MiB, all changed, already downloaded | InstallAll, all or nothing, until every file is in place ${inst_engine} s (${inst_total} s with the old files cleared away after) | the plain move loop it replaced ${inst_plain} s | ${r5} (time; pairs ${inst_spread}) | <= 1.5 | $(verdict "$r5" '<=' 1.5) |"
+  if want all; then
+    echo "| 1 | digest of one 256 MiB file | CFileDigest ${digest_ours} s ($(mib_s 256 "$digest_ours") MiB/s) | md5sum ${digest_md5sum} s ($(mib_s 256 "$digest_md5sum") MiB/s) | ${r1} (throughput; pairs $(spread "${pairs1[@]}")) | >= 0.6 | $(verdict "$r1" '>=' 0.6) |"
+    echo "| 1' | beside it | the same digest code fed 64 KiB reads: ${digest_64k} s ($(mib_s 256 "$digest_64k") MiB/s) | | | | |"
+  fi
+  echo "| 2 | nothing to update, 1000 files / 256 MiB, no digest cache (the first start): start to WM_UPDATE_NONE | Updater.exe ${none_ours} s | md5sum ${none_md5sum} s + empty program ${none_empty} s = ${none_base} s | ${r2} (time; pairs $(spread "${pairs2[@]}")) | <= 1.2 | $(verdict "$r2" '<=' 1.2) |"
+  echo "| 2' | beside it | Updater.exe with an empty list: ${none_startup} s (start-up, COM, manifest fetch); with 1000 empty files and no digest cache: ${none_entries} s | | | | |"
+  echo "| 2'' | nothing to update, 50 small files, the digest cache written: start to WM_UPDATE_NONE | Updater.exe ${small_run} s | empty program ${none_empty} s | ${small_extra} s more (pairs $(spread "${small_over[@]}")) | <= 0.15 s more | $(verdict "$small_extra" '<=' 0.15) |"
+  echo "| 7 | nothing to update, 1000 files / 256 MiB, the digest cache written: start to WM_UPDATE_NONE | Updater.exe ${warm_many} s | empty program ${warm_empty} s | ${warm_over1} s more (pairs $(spread "${over1[@]}")) | <= 0.15 s more | $(verdict "$warm_over1" '<=' 0.15) |"
+  echo "| 7' | the same over 8 x 256 MiB | Updater.exe ${warm_eight} s | empty program ${warm_empty} s | ${warm_over8} s more (pairs $(spread "${over8[@]}")) | <= 0.15 s more | $(verdict "$warm_over8" '<=' 0.15) |"
+  echo "| 7'' | nothing to update, 8 x 256 MiB, no digest cache (the first start) | Updater.exe ${cold_eight} s | md5sum ${cold_md5sum} s + empty program ${warm_empty} s = ${cold_base} s | ${r7} (time; pairs $(spread "${pairs8[@]}")) | <= 1.2 | $(verdict "$r7" '<=' 1.2) |"
+  if want all; then
+    echo "| 3 | download of one 256 MiB file from $HTTP_SERVE_KIND | engine, null receiver ${dl_engine} s ($(mib_s 256 "$dl_engine") MiB/s; $(spread "${engines[@]}") s) | WinInet loop, 8192-byte blocks ${dl_wininet} s ($(mib_s 256 "$dl_wininet") MiB/s; $(spread "${loops[@]}") s) | ${r3} (throughput; pairs $(spread "${pairs[@]}")) | >= 0.9 | $(verdict "$r3" '>=' 0.9) |"
+    echo "| 3' | download of one 256 MiB file, the whole program | Updater.exe with its window ${dl_program} s ($(mib_s 256 "$dl_program") MiB/s; $(spread "${programs[@]}") s) | WinInet loop ${dl_loop_p} s ($(mib_s 256 "$dl_loop_p") MiB/s) | ${r3p} (throughput; pairs $(spread "${pairs_p[@]}")) | >= 0.8 | $(verdict "$r3p" '>=' 0.8) |"
+    echo "| 3'' | beside it | the whole program, the list's entry without md5 (nothing to verify) ${dl_unchecked} s ($(mib_s 256 "$dl_unchecked") MiB/s; $(spread "${uncheckeds[@]}") s); curl ${dl_curl} s ($(mib_s 256 "$dl_curl") MiB/s) | | | | |"
+    echo "| 4 | engine's peak working set | 1 GiB download: ${mem1g} KiB | 16 MiB download: ${mem16} KiB | difference ${mem_diff} KiB | <= 4096 KiB | $(verdict "$mem_diff" '<=' 4096) |"
+    echo "| 4' | beside it | whole Updater.exe, 256 MiB download: ${program_peak} KiB | whole Updater.exe, 16 MiB download: ${program_peak16} KiB | | | |"
+    echo "| 6 | size of the shipped 32-bit Updater.exe | ${size_updater} bytes (resources ${rsrc:-?}) | | | <= 300000 | $(verdict "$size_updater" '<=' 300000) |"
+    echo "| 6' | beside it | Quillmarket.exe ${size_client} bytes, mkmanifest.exe ${size_tool} bytes | | | | |"
+    echo "| 5 | installation of 1000 files / 256 MiB, all changed, already downloaded | InstallAll, all or nothing, until every file is in place ${inst_engine} s (${inst_total} s with the old files cleared away after) | the plain move loop it replaced ${inst_plain} s | ${r5} (time; pairs ${inst_spread}) | <= 1.5 | $(verdict "$r5" '<=' 1.5) |"
+  fi
 } | tee "$build/bench-results.md"

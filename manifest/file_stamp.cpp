@@ -1,26 +1,35 @@
 #include "manifest/file_stamp.h"
 
-namespace {
+#include <winternl.h>
 
-ULONGLONG Join(DWORD high, DWORD low) {
-    return static_cast<ULONGLONG>(high) << 32 | low;
+DWORD VolumeSerialOf(const char* pszFolder) {
+    char root[MAX_PATH] = {};
+    DWORD serial = 0;
+    if (!GetVolumePathNameA(pszFolder, root, MAX_PATH) ||
+        !GetVolumeInformationA(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0))
+        return 0;
+    return serial;
 }
 
-} // namespace
-
-bool ReadFileStamp(HANDLE hFile, FileStamp& stamp) {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(hFile, &info))
+// The size, last-write time and file index, as GetFileInformationByHandle reports them.
+bool ReadFileStamp(HANDLE hFile, DWORD volume, FileStamp& stamp) {
+    IO_STATUS_BLOCK io = {};
+    FILE_NETWORK_OPEN_INFORMATION open = {};
+    FILE_INTERNAL_INFORMATION internal = {};
+    if (!NT_SUCCESS(
+            NtQueryInformationFile(hFile, &io, &open, sizeof(open), FileNetworkOpenInformation)) ||
+        !NT_SUCCESS(NtQueryInformationFile(hFile, &io, &internal, sizeof(internal),
+                                           FileInternalInformation)))
         return false;
-    stamp.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
-    stamp.lastWrite = Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
-    stamp.index = Join(info.nFileIndexHigh, info.nFileIndexLow);
-    stamp.volume = info.dwVolumeSerialNumber;
+    stamp.size = static_cast<ULONGLONG>(open.EndOfFile.QuadPart);
+    stamp.lastWrite = static_cast<ULONGLONG>(open.LastWriteTime.QuadPart);
+    stamp.index = static_cast<ULONGLONG>(internal.IndexNumber.QuadPart);
+    stamp.volume = volume;
     return true;
 }
 
 ULONGLONG FileTimeNow() {
     FILETIME now = {};
     GetSystemTimeAsFileTime(&now);
-    return Join(now.dwHighDateTime, now.dwLowDateTime);
+    return static_cast<ULONGLONG>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
 }

@@ -15,7 +15,11 @@ struct FileStamp {
     }
 };
 
-// The stamp of an open file; false when the system cannot tell it.
-bool ReadFileStamp(HANDLE hFile, FileStamp& stamp);
+// The serial number of the volume that holds pszFolder, 0 when it cannot be told. Taken once
+// for all the files of a folder: under Wine asking it of each file costs a round trip to
+// another process (GetFileInformationByHandle spends about a millisecond on it).
+DWORD VolumeSerialOf(const char* pszFolder);
+// The stamp of an open file on the volume `volume`; false when the system cannot tell it.
+bool ReadFileStamp(HANDLE hFile, DWORD volume, FileStamp& stamp);
 // The system time now, in the units of FileStamp::lastWrite.
 ULONGLONG FileTimeNow();

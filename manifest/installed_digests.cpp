@@ -60,6 +60,7 @@ void RecordInstalledFiles(const CString& installDir, const CString& tempDir,
                           const std::vector<CUpdateFile>& files) {
     CDigestCache cache(tempDir);
     cache.Load(); // a cache that cannot be used starts anew, its full check due
+    const DWORD volume = VolumeSerialOf(installDir);
     const CString program = ProgramPath();
     const char* ownName = PathFindFileNameA(program);
     for (const CUpdateFile& file : files) {
@@ -72,7 +73,7 @@ void RecordInstalledFiles(const CString& installDir, const CString& tempDir,
                             CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary))
             continue;
         record.made = FileTimeNow();
-        if (!ReadFileStamp(installed.GetHandle(), record.stamp))
+        if (!ReadFileStamp(installed.GetHandle(), volume, record.stamp))
             continue;
         static_assert(sizeof(record.md5) == sizeof(file.szMd5) &&
                           sizeof(record.sha256) == sizeof(file.szSha256),

@@ -16,6 +16,7 @@ struct DigestWork {
     const CString& installDir;
     const std::vector<CString>& names;
     const CDigestCache* cache;
+    const DWORD volume;
     std::vector<LocalDigest>& results;
     std::atomic<size_t> next{0};
 };
@@ -35,7 +36,8 @@ void DigestOne(const DigestWork& work, size_t i) {
     result.exists = true;
     DigestRecord& record = result.record;
     record.made = FileTimeNow();
-    result.stamped = ReadFileStamp(file.GetHandle(), record.stamp) && record.SetName(work.names[i]);
+    result.stamped =
+        ReadFileStamp(file.GetHandle(), work.volume, record.stamp) && record.SetName(work.names[i]);
     if (result.stamped && known && IsTrusted(*known, record.stamp)) {
         record = *known;
         result.cached = result.read = true;
@@ -70,7 +72,7 @@ std::vector<LocalDigest> DigestLocalFiles(const CString& installDir,
                                           const std::vector<CString>& names,
                                           const CDigestCache* cache) {
     std::vector<LocalDigest> results(names.size());
-    DigestWork work{installDir, names, cache, results};
+    DigestWork work{installDir, names, cache, VolumeSerialOf(installDir), results};
     DWORD helpers = ProcessorCount();
     if (helpers > kMaxThreads)
         helpers = kMaxThreads;

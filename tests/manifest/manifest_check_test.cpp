@@ -42,7 +42,7 @@ FileStamp StampOf(const std::string& path) {
     FileStamp stamp = {};
     CKernelHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, 0, nullptr));
-    EXPECT_TRUE(ReadFileStamp(file.Get(), stamp)) << path;
+    EXPECT_TRUE(ReadFileStamp(file.Get(), VolumeSerialOf(path.c_str()), stamp)) << path;
     return stamp;
 }
 
