@@ -15,9 +15,9 @@ struct FileStamp {
     }
 };
 
-// The serial number of the volume that holds pszFolder, 0 when it cannot be told. Taken once
-// for all the files of a folder: under Wine asking it of each file costs a round trip to
-// another process (GetFileInformationByHandle spends about a millisecond on it).
+// The serial number of the volume that holds the folder (or file) pszFolder, as
+// GetFileInformationByHandle tells it; 0 when it cannot be told. Taken once for all the files
+// of a folder: under Wine asking it costs a round trip to another process, up to a millisecond.
 DWORD VolumeSerialOf(const char* pszFolder);
 // The stamp of an open file on the volume `volume`; false when the system cannot tell it.
 bool ReadFileStamp(HANDLE hFile, DWORD volume, FileStamp& stamp);

@@ -12,14 +12,11 @@ namespace {
 // Why no file is taken from the cache, or null when the cache is used.
 const char* WhyEveryFileIsHashed(CDigestCache::Loaded loaded, const CDigestCache& cache,
                                  ULONGLONG now) {
-    switch (loaded) {
-    case CDigestCache::Loaded::None:
+    if (loaded == CDigestCache::Loaded::None)
         return "there is none yet";
-    case CDigestCache::Loaded::Damaged:
+    if (loaded == CDigestCache::Loaded::Damaged)
         return "it is damaged or not ours, and is not used";
-    default:
-        return cache.FullCheckDue(now) ? "its 7 days are over: a full check" : nullptr;
-    }
+    return cache.FullCheckDue(now) ? "its 7 days are over: a full check" : nullptr;
 }
 
 void Save(const CDigestCache& cache) {

@@ -2,6 +2,7 @@
 
 #include "digest/file_digest.h"
 #include "framework/scoped_handle.h"
+#include "manifest/path_stamps.h"
 
 #include <shlwapi.h>
 
@@ -15,18 +16,36 @@ const DWORD kMaxThreads = 8;
 struct DigestWork {
     const CString& installDir;
     const std::vector<CString>& names;
-    const CDigestCache* cache;
     const DWORD volume;
     std::vector<LocalDigest>& results;
     std::atomic<size_t> next{0};
 };
 
+// The files whose record in the cache a stamp read without opening them trusts.
+size_t TakeTrusted(const DigestWork& work, const CDigestCache& cache) {
+    CPathStamps stamps(work.volume);
+    size_t taken = 0;
+    for (size_t i = 0; i < work.names.size(); ++i) {
+        const DigestRecord* known = cache.Find(work.names[i]);
+        FileStamp stamp = {};
+        if (!known || !stamps.Read(work.installDir + work.names[i], stamp) ||
+            !IsTrusted(*known, stamp))
+            continue;
+        LocalDigest& result = work.results[i];
+        result.record = *known;
+        result.exists = result.read = result.cached = result.stamped = true;
+        ++taken;
+    }
+    return taken;
+}
+
 // The stamp is read from the handle that the digest is read through, which lets others read
 // but not write: the digest is of the file that the stamp describes.
 void DigestOne(const DigestWork& work, size_t i) {
-    const CString path = work.installDir + work.names[i];
-    const DigestRecord* known = work.cache ? work.cache->Find(work.names[i]) : nullptr;
     LocalDigest& result = work.results[i];
+    if (result.cached)
+        return;
+    const CString path = work.installDir + work.names[i];
     CFile file;
     if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary)) {
         // Missing, or a locked file or a folder: the caller fails the check.
@@ -38,11 +57,6 @@ void DigestOne(const DigestWork& work, size_t i) {
     record.made = FileTimeNow();
     result.stamped =
         ReadFileStamp(file.GetHandle(), work.volume, record.stamp) && record.SetName(work.names[i]);
-    if (result.stamped && known && IsTrusted(*known, record.stamp)) {
-        record = *known;
-        result.cached = result.read = true;
-        return;
-    }
     try {
         lstrcpynA(record.md5, CFileDigest::DigestOpenFile(file), sizeof(record.md5));
         result.read = true;
@@ -72,12 +86,13 @@ std::vector<LocalDigest> DigestLocalFiles(const CString& installDir,
                                           const std::vector<CString>& names,
                                           const CDigestCache* cache) {
     std::vector<LocalDigest> results(names.size());
-    DigestWork work{installDir, names, cache, VolumeSerialOf(installDir), results};
+    DigestWork work{installDir, names, VolumeSerialOf(installDir), results};
+    const size_t toHash = names.size() - (cache ? TakeTrusted(work, *cache) : 0);
     DWORD helpers = ProcessorCount();
     if (helpers > kMaxThreads)
         helpers = kMaxThreads;
-    if (helpers > names.size())
-        helpers = static_cast<DWORD>(names.size());
+    if (helpers > toHash)
+        helpers = static_cast<DWORD>(toHash);
     // This thread works too; the others join it. A thread that cannot be started leaves its
     // share to the ones that run.
     std::vector<std::unique_ptr<CKernelHandle>> threads;

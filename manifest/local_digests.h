@@ -17,7 +17,8 @@ struct LocalDigest {
 };
 
 // The files `names` of installDir (which ends with a backslash), one result per name in the
-// same order. A file whose record in the cache (when given) IsTrusted is not read.
+// same order. A file whose record in the cache (when given) IsTrusted for its stamp, read
+// without opening the file, is not read; any other is hashed, on every processor.
 std::vector<LocalDigest> DigestLocalFiles(const CString& installDir,
                                           const std::vector<CString>& names,
                                           const CDigestCache* cache);
