@@ -183,7 +183,7 @@ bool CDigestCache::Parse(const std::string& text) {
                         (!m_records.empty() && !ByName(m_records.back(), record)))
             return false;
         if (!first)
-            m_records.push_back(record);
+            m_records.push_back(record); // in order, as checked above
         at = lineEnd + 2;
     }
     return !first;
@@ -233,11 +233,15 @@ const DigestRecord* CDigestCache::Find(const char* pszName) const {
 }
 
 void CDigestCache::Put(const DigestRecord& record) {
-    const auto at = std::lower_bound(m_records.begin(), m_records.end(), record, ByName);
-    if (at != m_records.end() && strcmp(at->name, record.name) == 0)
-        *at = record;
-    else
-        m_records.insert(at, record);
+    const size_t at = static_cast<size_t>(
+        std::lower_bound(m_records.begin(), m_records.end(), record, ByName) - m_records.begin());
+    if (at == m_records.size() || strcmp(m_records[at].name, record.name) != 0) {
+        // A plain record moves as bytes; the common case, names in order, moves none.
+        m_records.push_back(record);
+        DigestRecord* const records = m_records.data();
+        memmove(records + at + 1, records + at, (m_records.size() - 1 - at) * sizeof(record));
+    }
+    m_records[at] = record;
 }
 
 void CDigestCache::Clear() {

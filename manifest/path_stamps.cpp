@@ -17,23 +17,24 @@ namespace {
 const ULONG kListBlock = 64 * 1024;
 
 int ByName(const void* a, const void* b) {
-    return strcmp(static_cast<const ListedFile*>(a)->name, static_cast<const ListedFile*>(b)->name);
+    return strcmp(static_cast<const DigestRecord*>(a)->name,
+                  static_cast<const DigestRecord*>(b)->name);
 }
 
 // Adds the files of one block of the listing; a name the ANSI code page cannot hold is left out.
-void AddFiles(const BYTE* p, const BYTE* end, std::vector<ListedFile>& files) {
+void AddFiles(const BYTE* p, const BYTE* end, std::vector<DigestRecord>& files) {
     while (p + sizeof(FILE_ID_BOTH_DIR_INFORMATION) <= end) {
         const auto& entry = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFORMATION*>(p);
         if (reinterpret_cast<const BYTE*>(entry.FileName) + entry.FileNameLength > end)
             break;
-        ListedFile file;
+        DigestRecord file = {};
         BOOL lossy = FALSE;
         const int length = WideCharToMultiByte(
             CP_ACP, 0, entry.FileName, static_cast<int>(entry.FileNameLength / sizeof(WCHAR)),
             file.name, MAX_PATH - 1, nullptr, &lossy);
         if (length > 0 && !lossy && !(entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             file.name[length] = 0;
-            file.index = static_cast<ULONGLONG>(entry.FileId.QuadPart);
+            file.stamp.index = static_cast<ULONGLONG>(entry.FileId.QuadPart);
             files.push_back(file);
         }
         if (!entry.NextEntryOffset)
@@ -61,7 +62,7 @@ void CPathStamps::List(const CString& folder) {
          first = FALSE)
         AddFiles(block.data(), block.data() + (io.Information < kListBlock ? io.Information : 0),
                  m_files);
-    qsort(m_files.data(), m_files.size(), sizeof(ListedFile), ByName);
+    qsort(m_files.data(), m_files.size(), sizeof(DigestRecord), ByName);
 }
 
 bool CPathStamps::Read(const char* pszPath, FileStamp& stamp) {
@@ -69,10 +70,10 @@ bool CPathStamps::Read(const char* pszPath, FileStamp& stamp) {
     const CString folder(pszPath, static_cast<int>(name - pszPath));
     if (!m_listed || folder != m_folder)
         List(folder);
-    ListedFile key;
+    DigestRecord key;
     lstrcpynA(key.name, name, MAX_PATH);
-    const auto* listed = static_cast<const ListedFile*>(
-        bsearch(&key, m_files.data(), m_files.size(), sizeof(ListedFile), ByName));
+    const auto* listed = static_cast<const DigestRecord*>(
+        bsearch(&key, m_files.data(), m_files.size(), sizeof(DigestRecord), ByName));
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     if (!listed || !GetFileAttributesExA(pszPath, GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -80,7 +81,7 @@ bool CPathStamps::Read(const char* pszPath, FileStamp& stamp) {
     stamp.size = static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
     stamp.lastWrite = static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32 |
                       data.ftLastWriteTime.dwLowDateTime;
-    stamp.index = listed->index;
+    stamp.index = listed->stamp.index;
     stamp.volume = m_volume;
     return true;
 }

@@ -5,14 +5,9 @@
 #pragma once
 
 #include "framework/cstring.h"
-#include "manifest/file_stamp.h"
+#include "manifest/digest_cache.h"
 
 #include <vector>
-
-struct ListedFile {
-    char name[MAX_PATH]; // in the ANSI code page
-    ULONGLONG index;
-};
 
 class CPathStamps {
 public:
@@ -27,6 +22,6 @@ private:
 
     const DWORD m_volume;
     bool m_listed = false;
-    CString m_folder;                // the folder listed last, with its trailing backslash
-    std::vector<ListedFile> m_files; // its files, sorted by name
+    CString m_folder;                  // the folder listed last, with its trailing backslash
+    std::vector<DigestRecord> m_files; // its files' names and indexes, sorted by name
 };

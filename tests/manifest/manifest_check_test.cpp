@@ -293,7 +293,7 @@ TEST_F(ManifestCheckTest, ASignedManifestIsVerifiedBeforeItIsRead) {
 TEST_F(ManifestCheckTest, TheDigestCacheSparesOnlyFilesWhoseStampIsUnchanged) {
     const std::string temp = m_root / "temp", cachePath = temp + "\\digests.cache";
     const std::string a = m_install + "a.dat",
-                      manifest = Manifest(Entry("a.dat", "3") + Entry(u8"数据.dat", "3"));
+                      manifest = Manifest(Entry(u8"数据.dat", "3") + Entry("a.dat", "3"));
     ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr));
     enum Cache { Kept, Aged, Flipped, Torn, Foreign, Folder };
     // a.dat written over with its time given back, or with another old time; or another file
