@@ -1,8 +1,8 @@
 #include "manifest/installed_digests.h"
 
-#include "framework/file.h"
 #include "framework/program_info.h"
 #include "framework/run_log.h"
+#include "manifest/path_stamps.h"
 
 #include <shlwapi.h>
 #include <string.h>
@@ -57,28 +57,24 @@ void RecordInstalledFiles(const CString& installDir, const CString& tempDir,
                           const std::vector<CUpdateFile>& files) {
     CDigestCache cache(tempDir);
     cache.Load(); // a cache that cannot be used starts anew, its full check due
-    const DWORD volume = VolumeSerialOf(installDir);
+    CPathStamps stamps(VolumeSerialOf(installDir));
     const CString program = ProgramPath();
     const char* ownName = PathFindFileNameA(program);
     for (const CUpdateFile& file : files) {
         if (!file.szMd5[0] || _stricmp(file.szLocalName, ownName) == 0)
             continue;
         // A file that cannot be stamped keeps its old record, which its new stamp does not match.
-        CFile installed;
         DigestRecord record = {};
-        if (!installed.Open(installDir + file.szLocalName,
-                            CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary))
-            continue;
         record.made = FileTimeNow();
-        if (!ReadFileStamp(installed.GetHandle(), volume, record.stamp))
+        if (!stamps.Read(installDir + file.szLocalName, record.stamp) ||
+            !record.SetName(file.szLocalName))
             continue;
         static_assert(sizeof(record.md5) == sizeof(file.szMd5) &&
                           sizeof(record.sha256) == sizeof(file.szSha256),
                       "the same digest texts");
         memcpy(record.md5, file.szMd5, sizeof(record.md5));
         memcpy(record.sha256, file.szSha256, sizeof(record.sha256));
-        if (record.SetName(file.szLocalName))
-            cache.Put(record);
+        cache.Put(record);
     }
     Save(cache);
 }

@@ -39,9 +39,9 @@ size_t TakeTrusted(const DigestWork& work, const CDigestCache& cache) {
     return taken;
 }
 
-// The stamp is read from the handle that the digest is read through, which lets others read
-// but not write: the digest is of the file that the stamp describes.
-void DigestOne(const DigestWork& work, size_t i) {
+// The stamp is read while the file is open for the digest, which lets others read but not
+// write: the digest is of the file that the stamp describes.
+void DigestOne(const DigestWork& work, size_t i, CPathStamps& stamps) {
     LocalDigest& result = work.results[i];
     if (result.cached)
         return;
@@ -55,8 +55,7 @@ void DigestOne(const DigestWork& work, size_t i) {
     result.exists = true;
     DigestRecord& record = result.record;
     record.made = FileTimeNow();
-    result.stamped =
-        ReadFileStamp(file.GetHandle(), work.volume, record.stamp) && record.SetName(work.names[i]);
+    result.stamped = stamps.Read(path, record.stamp) && record.SetName(work.names[i]);
     try {
         lstrcpynA(record.md5, CFileDigest::DigestOpenFile(file), sizeof(record.md5));
         result.read = true;
@@ -69,8 +68,9 @@ void DigestOne(const DigestWork& work, size_t i) {
 // Each thread takes the next path not yet taken until none is left.
 DWORD WINAPI DigestThread(LPVOID pParam) {
     DigestWork& work = *static_cast<DigestWork*>(pParam);
+    CPathStamps stamps(work.volume);
     for (size_t i; (i = work.next++) < work.names.size();)
-        DigestOne(work, i);
+        DigestOne(work, i, stamps);
     return 0;
 }
 

@@ -1,7 +1,7 @@
 // The real Updater.exe against the test server and the stand-in client, in fresh folders.
 #include "tests/app/program_run.h"
 #include "framework/scoped_handle.h"
-#include "manifest/digest_cache.h"
+#include "manifest/path_stamps.h"
 #include "tests/support/replies.h"
 #include "tools/mkmanifest/manifest_signer.h"
 
@@ -264,10 +264,8 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
             EXPECT_STREQ(record->md5, checked ? md5 : "b8adc3910cca0eb76ee3bb26e238f05d");
             EXPECT_STREQ(record->sha256, "");
             FileStamp stamp = {};
-            const CKernelHandle placed(CreateFileA((*folder / "a.dat").c_str(), GENERIC_READ,
-                                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                                   nullptr));
-            ASSERT_TRUE(ReadFileStamp(placed.Get(), VolumeSerialOf(folder->Path().c_str()), stamp));
+            ASSERT_TRUE(CPathStamps(VolumeSerialOf(folder->Path().c_str()))
+                            .Read((*folder / "a.dat").c_str(), stamp));
             EXPECT_EQ(record->stamp == stamp, checked);
         } else {
             EXPECT_EQ(programs->CountLogLines("start"), 1); // only the client the test started
