@@ -221,7 +221,9 @@ bool CDigestCache::Save() const {
     if (written &&
         MoveFileExA(newPath, m_strPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
+    const DWORD error = GetLastError();
     DeleteFileA(newPath);
+    SetLastError(error); // for the caller's log
     return false;
 }
 

@@ -38,7 +38,7 @@ public:
     // Reads the cache; unless it is Whole, the cache is left empty with no full check known.
     Loaded Load();
     // Writes the cache in one step (a new file, flushed, then renamed over the old one), unless
-    // it is as it was loaded; false when it could not.
+    // it is as it was loaded; false (GetLastError tells why) when it could not.
     bool Save() const;
 
     const DigestRecord* Find(const char* pszName) const;
