@@ -57,16 +57,24 @@ void RecordInstalledFiles(const CString& installDir, const CString& tempDir,
                           const std::vector<CUpdateFile>& files) {
     CDigestCache cache(tempDir);
     cache.Load(); // a cache that cannot be used starts anew, its full check due
-    CPathStamps stamps(VolumeSerialOf(installDir));
     const CString program = ProgramPath();
     const char* ownName = PathFindFileNameA(program);
+    // The updater's own file was placed beside itself, and a placeholder md5 checked nothing.
+    const auto placedAsChecked = [ownName](const CUpdateFile& file) {
+        return file.szMd5[0] && _stricmp(file.szLocalName, ownName) != 0;
+    };
+    std::vector<CString> names;
+    for (const CUpdateFile& file : files)
+        if (placedAsChecked(file))
+            names.push_back(file.szLocalName);
+    const CPathStamps stamps(installDir, names, VolumeSerialOf(installDir));
     for (const CUpdateFile& file : files) {
-        if (!file.szMd5[0] || _stricmp(file.szLocalName, ownName) == 0)
+        if (!placedAsChecked(file))
             continue;
         // A file that cannot be stamped keeps its old record, which its new stamp does not match.
         DigestRecord record = {};
         record.made = FileTimeNow();
-        if (!stamps.Read(installDir + file.szLocalName, record.stamp) ||
+        if (!stamps.Read(installDir, file.szLocalName, record.stamp) ||
             !record.SetName(file.szLocalName))
             continue;
         static_assert(sizeof(record.md5) == sizeof(file.szMd5) &&

@@ -16,19 +16,18 @@ const DWORD kMaxThreads = 8;
 struct DigestWork {
     const CString& installDir;
     const std::vector<CString>& names;
-    const DWORD volume;
+    const CPathStamps stamps;
     std::vector<LocalDigest>& results;
     std::atomic<size_t> next{0};
 };
 
 // The files whose record in the cache a stamp read without opening them trusts.
 size_t TakeTrusted(const DigestWork& work, const CDigestCache& cache) {
-    CPathStamps stamps(work.volume);
     size_t taken = 0;
     for (size_t i = 0; i < work.names.size(); ++i) {
         const DigestRecord* known = cache.Find(work.names[i]);
         FileStamp stamp = {};
-        if (!known || !stamps.Read(work.installDir + work.names[i], stamp) ||
+        if (!known || !work.stamps.Read(work.installDir, work.names[i], stamp) ||
             !IsTrusted(*known, stamp))
             continue;
         LocalDigest& result = work.results[i];
@@ -41,7 +40,7 @@ size_t TakeTrusted(const DigestWork& work, const CDigestCache& cache) {
 
 // The stamp is read while the file is open for the digest, which lets others read but not
 // write: the digest is of the file that the stamp describes.
-void DigestOne(const DigestWork& work, size_t i, CPathStamps& stamps) {
+void DigestOne(const DigestWork& work, size_t i) {
     LocalDigest& result = work.results[i];
     if (result.cached)
         return;
@@ -55,7 +54,8 @@ void DigestOne(const DigestWork& work, size_t i, CPathStamps& stamps) {
     result.exists = true;
     DigestRecord& record = result.record;
     record.made = FileTimeNow();
-    result.stamped = stamps.Read(path, record.stamp) && record.SetName(work.names[i]);
+    result.stamped = work.stamps.Read(work.installDir, work.names[i], record.stamp) &&
+                     record.SetName(work.names[i]);
     try {
         lstrcpynA(record.md5, CFileDigest::DigestOpenFile(file), sizeof(record.md5));
         result.read = true;
@@ -68,9 +68,8 @@ void DigestOne(const DigestWork& work, size_t i, CPathStamps& stamps) {
 // Each thread takes the next path not yet taken until none is left.
 DWORD WINAPI DigestThread(LPVOID pParam) {
     DigestWork& work = *static_cast<DigestWork*>(pParam);
-    CPathStamps stamps(work.volume);
     for (size_t i; (i = work.next++) < work.names.size();)
-        DigestOne(work, i, stamps);
+        DigestOne(work, i);
     return 0;
 }
 
@@ -86,7 +85,8 @@ std::vector<LocalDigest> DigestLocalFiles(const CString& installDir,
                                           const std::vector<CString>& names,
                                           const CDigestCache* cache) {
     std::vector<LocalDigest> results(names.size());
-    DigestWork work{installDir, names, VolumeSerialOf(installDir), results};
+    DigestWork work{installDir, names, CPathStamps(installDir, names, VolumeSerialOf(installDir)),
+                    results};
     const size_t toHash = names.size() - (cache ? TakeTrusted(work, *cache) : 0);
     DWORD helpers = ProcessorCount();
     if (helpers > kMaxThreads)

@@ -43,12 +43,8 @@ void AddFiles(const BYTE* p, const BYTE* end, std::vector<DigestRecord>& files) 
     }
 }
 
-} // namespace
-
-void CPathStamps::List(const CString& folder) {
-    m_listed = true;
-    m_folder = folder;
-    m_files.clear();
+// Every file of the folder with its index, sorted by name; none when it cannot be listed.
+void List(const CString& folder, std::vector<DigestRecord>& files) {
     CKernelHandle handle(CreateFileA(folder, FILE_LIST_DIRECTORY,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -61,21 +57,42 @@ void CPathStamps::List(const CString& folder) {
                                          first));
          first = FALSE)
         AddFiles(block.data(), block.data() + (io.Information < kListBlock ? io.Information : 0),
-                 m_files);
-    qsort(m_files.data(), m_files.size(), sizeof(DigestRecord), ByName);
+                 files);
+    qsort(files.data(), files.size(), sizeof(DigestRecord), ByName);
 }
 
-bool CPathStamps::Read(const char* pszPath, FileStamp& stamp) {
-    const char* name = PathFindFileNameA(pszPath);
-    const CString folder(pszPath, static_cast<int>(name - pszPath));
-    if (!m_listed || folder != m_folder)
-        List(folder);
+} // namespace
+
+CPathStamps::CPathStamps(const CString& installDir, const std::vector<CString>& names, DWORD volume)
+    : m_volume(volume) {
+    for (const CString& name : names) {
+        const CString folder =
+            installDir + CString(name, static_cast<int>(PathFindFileNameA(name) - name));
+        if (!Find(folder)) {
+            m_folders.push_back(Folder{folder, {}});
+            List(folder, m_folders.back().files);
+        }
+    }
+}
+
+const CPathStamps::Folder* CPathStamps::Find(const CString& path) const {
+    for (const Folder& folder : m_folders)
+        if (folder.path == path)
+            return &folder;
+    return nullptr;
+}
+
+bool CPathStamps::Read(const CString& installDir, const char* pszName, FileStamp& stamp) const {
+    const char* name = PathFindFileNameA(pszName);
+    const Folder* folder = Find(installDir + CString(pszName, static_cast<int>(name - pszName)));
     DigestRecord key;
     lstrcpynA(key.name, name, MAX_PATH);
-    const auto* listed = static_cast<const DigestRecord*>(
-        bsearch(&key, m_files.data(), m_files.size(), sizeof(DigestRecord), ByName));
+    const auto* listed = folder ? static_cast<const DigestRecord*>(
+                                      bsearch(&key, folder->files.data(), folder->files.size(),
+                                              sizeof(DigestRecord), ByName))
+                                : nullptr;
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!listed || !GetFileAttributesExA(pszPath, GetFileExInfoStandard, &data) ||
+    if (!listed || !GetFileAttributesExA(installDir + pszName, GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     stamp.size = static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;

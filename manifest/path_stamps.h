@@ -11,17 +11,20 @@
 
 class CPathStamps {
 public:
-    // The stamps are of files on the volume with this serial number.
-    explicit CPathStamps(DWORD volume) : m_volume(volume) {}
-    // The stamp of the file at pszPath (a full path); false when it is missing, a folder, or not
-    // listed in its folder under exactly that name.
-    bool Read(const char* pszPath, FileStamp& stamp);
+    // Lists the folders of the files `names` of installDir (which ends with a backslash), each
+    // once, for stamps of files on the volume with the serial number `volume`.
+    CPathStamps(const CString& installDir, const std::vector<CString>& names, DWORD volume);
+    // The stamp of the file installDir + name; false when it is missing, a folder, or not
+    // listed in its folder under exactly that name. Safe from any thread.
+    bool Read(const CString& installDir, const char* pszName, FileStamp& stamp) const;
 
 private:
-    void List(const CString& folder);
+    struct Folder {
+        CString path;                    // with its trailing backslash
+        std::vector<DigestRecord> files; // its files' names and indexes, sorted by name
+    };
+    const Folder* Find(const CString& path) const;
 
     const DWORD m_volume;
-    bool m_listed = false;
-    CString m_folder;                  // the folder listed last, with its trailing backslash
-    std::vector<DigestRecord> m_files; // its files' names and indexes, sorted by name
+    std::vector<Folder> m_folders;
 };

@@ -264,8 +264,9 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
             EXPECT_STREQ(record->md5, checked ? md5 : "b8adc3910cca0eb76ee3bb26e238f05d");
             EXPECT_STREQ(record->sha256, "");
             FileStamp stamp = {};
-            ASSERT_TRUE(CPathStamps(VolumeSerialOf(folder->Path().c_str()))
-                            .Read((*folder / "a.dat").c_str(), stamp));
+            const CString install = folder->Path().c_str();
+            ASSERT_TRUE(CPathStamps(install, {"a.dat"}, VolumeSerialOf(install))
+                            .Read(install, "a.dat", stamp));
             EXPECT_EQ(record->stamp == stamp, checked);
         } else {
             EXPECT_EQ(programs->CountLogLines("start"), 1); // only the client the test started
