@@ -19,5 +19,7 @@ struct FileStamp {
 // GetFileInformationByHandle tells it; 0 when it cannot be told. Taken once for all the files
 // of a folder: under Wine asking it costs a round trip to another process, up to a millisecond.
 DWORD VolumeSerialOf(const char* pszFolder);
+// The stamp of an open file on the volume `volume`; false when the system cannot tell it.
+bool ReadFileStamp(HANDLE hFile, DWORD volume, FileStamp& stamp);
 // The system time now, in the units of FileStamp::lastWrite.
 ULONGLONG FileTimeNow();

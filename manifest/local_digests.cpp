@@ -16,18 +16,19 @@ const DWORD kMaxThreads = 8;
 struct DigestWork {
     const CString& installDir;
     const std::vector<CString>& names;
-    const CPathStamps stamps;
+    const DWORD volume;
     std::vector<LocalDigest>& results;
     std::atomic<size_t> next{0};
 };
 
 // The files whose record in the cache a stamp read without opening them trusts.
 size_t TakeTrusted(const DigestWork& work, const CDigestCache& cache) {
+    const CPathStamps stamps(work.installDir, work.names, work.volume);
     size_t taken = 0;
     for (size_t i = 0; i < work.names.size(); ++i) {
         const DigestRecord* known = cache.Find(work.names[i]);
         FileStamp stamp = {};
-        if (!known || !work.stamps.Read(work.installDir, work.names[i], stamp) ||
+        if (!known || !stamps.Read(work.installDir, work.names[i], stamp) ||
             !IsTrusted(*known, stamp))
             continue;
         LocalDigest& result = work.results[i];
@@ -38,8 +39,8 @@ size_t TakeTrusted(const DigestWork& work, const CDigestCache& cache) {
     return taken;
 }
 
-// The stamp is read while the file is open for the digest, which lets others read but not
-// write: the digest is of the file that the stamp describes.
+// The stamp is read from the handle that the digest is read through, which lets others read
+// but not write: the digest is of the file that the stamp describes.
 void DigestOne(const DigestWork& work, size_t i) {
     LocalDigest& result = work.results[i];
     if (result.cached)
@@ -54,8 +55,8 @@ void DigestOne(const DigestWork& work, size_t i) {
     result.exists = true;
     DigestRecord& record = result.record;
     record.made = FileTimeNow();
-    result.stamped = work.stamps.Read(work.installDir, work.names[i], record.stamp) &&
-                     record.SetName(work.names[i]);
+    result.stamped =
+        ReadFileStamp(file.GetHandle(), work.volume, record.stamp) && record.SetName(work.names[i]);
     try {
         lstrcpynA(record.md5, CFileDigest::DigestOpenFile(file), sizeof(record.md5));
         result.read = true;
@@ -85,8 +86,7 @@ std::vector<LocalDigest> DigestLocalFiles(const CString& installDir,
                                           const std::vector<CString>& names,
                                           const CDigestCache* cache) {
     std::vector<LocalDigest> results(names.size());
-    DigestWork work{installDir, names, CPathStamps(installDir, names, VolumeSerialOf(installDir)),
-                    results};
+    DigestWork work{installDir, names, VolumeSerialOf(installDir), results};
     const size_t toHash = names.size() - (cache ? TakeTrusted(work, *cache) : 0);
     DWORD helpers = ProcessorCount();
     if (helpers > kMaxThreads)
