@@ -216,10 +216,9 @@ bool CDigestCache::Save() const {
         written =
             file.IsValid() &&
             WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &count, nullptr) &&
-            count == text.size() && FlushFileBuffers(file.Get());
+            count == text.size();
     }
-    if (written &&
-        MoveFileExA(newPath, m_strPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (written && MoveFileExA(newPath, m_strPath, MOVEFILE_REPLACE_EXISTING))
         return true;
     const DWORD error = GetLastError();
     DeleteFileA(newPath);

@@ -37,8 +37,10 @@ public:
     enum class Loaded { None, Damaged, Whole };
     // Reads the cache; unless it is Whole, the cache is left empty with no full check known.
     Loaded Load();
-    // Writes the cache in one step (a new file, flushed, then renamed over the old one), unless
-    // it is as it was loaded; false (GetLastError tells why) when it could not.
+    // Writes the cache in one step (a new file, renamed over the old one), unless it is as it was
+    // loaded; false (GetLastError tells why) when it could not. It is not flushed: the client
+    // waits for the check, a flush behind other writes took up to a second, and a cache that a
+    // power cut leaves torn fails its checksum and is not used.
     bool Save() const;
 
     const DigestRecord* Find(const char* pszName) const;
