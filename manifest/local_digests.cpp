@@ -17,34 +17,31 @@ struct DigestWork {
     const CString& installDir;
     const std::vector<CString>& names;
     const DWORD volume;
+    const CDigestCache* cache; // null: every file is hashed
+    const CPathStamps* stamps; // with the cache
     std::vector<LocalDigest>& results;
     std::atomic<size_t> next{0};
 };
 
-// The files whose record in the cache a stamp read without opening them trusts.
-size_t TakeTrusted(const DigestWork& work, const CDigestCache& cache) {
-    const CPathStamps stamps(work.installDir, work.names, work.volume);
-    size_t taken = 0;
-    for (size_t i = 0; i < work.names.size(); ++i) {
-        const DigestRecord* known = cache.Find(work.names[i]);
-        FileStamp stamp = {};
-        if (!known || !stamps.Read(work.installDir, work.names[i], stamp) ||
-            !IsTrusted(*known, stamp))
-            continue;
-        LocalDigest& result = work.results[i];
-        result.record = *known;
-        result.exists = result.read = result.cached = result.stamped = true;
-        ++taken;
-    }
-    return taken;
+// The cache's record, when a stamp read without opening the file trusts it.
+const DigestRecord* Trusted(const DigestWork& work, size_t i) {
+    const DigestRecord* known = work.cache ? work.cache->Find(work.names[i]) : nullptr;
+    FileStamp stamp = {};
+    return known && work.stamps->Read(work.installDir, work.names[i], stamp) &&
+                   IsTrusted(*known, stamp)
+               ? known
+               : nullptr;
 }
 
-// The stamp is read from the handle that the digest is read through, which lets others read
-// but not write: the digest is of the file that the stamp describes.
+// A hashed file's stamp is read from the handle that the digest is read through, which lets
+// others read but not write: the digest is of the file that the stamp describes.
 void DigestOne(const DigestWork& work, size_t i) {
     LocalDigest& result = work.results[i];
-    if (result.cached)
+    if (const DigestRecord* trusted = Trusted(work, i)) {
+        result.record = *trusted;
+        result.exists = result.read = result.cached = result.stamped = true;
         return;
+    }
     const CString path = work.installDir + work.names[i];
     CFile file;
     if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary)) {
@@ -86,13 +83,17 @@ std::vector<LocalDigest> DigestLocalFiles(const CString& installDir,
                                           const std::vector<CString>& names,
                                           const CDigestCache* cache) {
     std::vector<LocalDigest> results(names.size());
-    DigestWork work{installDir, names, VolumeSerialOf(installDir), results};
-    const size_t toHash = names.size() - (cache ? TakeTrusted(work, *cache) : 0);
+    const DWORD volume = VolumeSerialOf(installDir);
+    // Listed once, before the threads read from it.
+    std::unique_ptr<CPathStamps> stamps;
+    if (cache)
+        stamps = std::make_unique<CPathStamps>(installDir, names, volume);
+    DigestWork work{installDir, names, volume, cache, stamps.get(), results};
     DWORD helpers = ProcessorCount();
     if (helpers > kMaxThreads)
         helpers = kMaxThreads;
-    if (helpers > toHash)
-        helpers = static_cast<DWORD>(toHash);
+    if (helpers > names.size())
+        helpers = static_cast<DWORD>(names.size());
     // This thread works too; the others join it. A thread that cannot be started leaves its
     // share to the ones that run.
     std::vector<std::unique_ptr<CKernelHandle>> threads;
