@@ -370,8 +370,10 @@ TEST_F(ManifestCheckTest, TheDigestCacheSparesOnlyFilesWhoseStampIsUnchanged) {
                                3, placed[0]));
     ASSERT_TRUE(MakeUpdateFile(own, nullptr, kAbcMd5, "", 3, placed[1]));
     ASSERT_TRUE(MakeUpdateFile("a.dat", nullptr, "", "", 3, placed[2]));
-    for (const char* name : {"new.dat", own})
+    for (const char* name : {"new.dat", own}) {
         ASSERT_TRUE(WriteWholeFile(m_install + name, "new"));
+        SetWriteTime(m_install + name, FileTimeNow() - 3600 * kSecond);
+    }
     RecordInstalledFiles(m_install.c_str(), temp.c_str(), placed);
     CDigestCache cache(temp.c_str());
     ASSERT_EQ(cache.Load(), CDigestCache::Loaded::Whole);
@@ -382,4 +384,17 @@ TEST_F(ManifestCheckTest, TheDigestCacheSparesOnlyFilesWhoseStampIsUnchanged) {
     EXPECT_TRUE(record->stamp == StampOf(m_install + "new.dat"));
     EXPECT_EQ(cache.Find(own), nullptr);
     EXPECT_EQ(cache.Find("a.dat"), nullptr);
+    // A signed manifest's sha256 must also match the one the cache knows: new.dat's true one
+    // differs from the recorded kNewSha256, so new.dat is fetched, though its md5 is right. (A
+    // cache that an installation began is due for a full check, which would hash new.dat.)
+    cache.m_lastFullCheck = FileTimeNow();
+    ASSERT_TRUE(cache.Save());
+    for (const char* sha256 :
+         {kNewSha256, "11507a0e2f5e69d5dfa40a62a1bd7b6ee57e6bcd85c67c9b8431b36fff21c437"}) {
+        const std::string signedManifest =
+            Manifest(Entry("new.dat", "3", "22af645d1859cb5ca6da0c484f1f37ea", sha256));
+        std::string signature;
+        const std::string key = Sign(0, signedManifest, signature);
+        EXPECT_EQ(Check(Body(signedManifest), Body(signature), key), sha256 != kNewSha256);
+    }
 }
