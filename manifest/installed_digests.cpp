@@ -64,9 +64,11 @@ void RecordInstalledFiles(const CString& installDir, const CString& tempDir,
         return file.szMd5[0] && _stricmp(file.szLocalName, ownName) != 0;
     };
     std::vector<CString> names;
-    for (const CUpdateFile& file : files)
+    for (const CUpdateFile& file : files) {
+        const CString name = file.szLocalName;
         if (placedAsChecked(file))
-            names.push_back(file.szLocalName);
+            names.push_back(name);
+    }
     const CPathStamps stamps(installDir, names, VolumeSerialOf(installDir));
     for (const CUpdateFile& file : files) {
         if (!placedAsChecked(file))
