@@ -145,6 +145,14 @@ none_of() { # FOLDER: seconds from the updater's start in it to its "nothing to 
 }
 empty_start() { "$WINE" "$benchbin/run_timer.exe" run "$(winpath "$benchbin/empty_program.exe")" | field seconds; }
 over() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a - b }'; }
+first_start() { # FOLDER FILE...: a start without the digest cache, then md5sum over the files
+  local seconds t0
+  no_cache "$1"
+  seconds=$(none_of "$1")
+  t0=$(now)
+  taskset -c "$all_cpus" md5sum "${@:2}" >/dev/null
+  echo "$seconds $(elapsed "$t0" "$(now)")"
+}
 
 if want all; then
 # --- 1. digest throughput -----------------------------------------------------------------
@@ -171,11 +179,7 @@ say "2. nothing to update, 1000 files / 256 MiB, no digest cache: updater agains
 ours=() sums=() empties=() startups=() entries=() pairs2=() smalls=() small_over=()
 none_of small >/dev/null # 2'': the start users see most, with the digest cache written
 for _ in $(seq "$repeat"); do
-  no_cache many
-  o=$(none_of many)
-  t0=$(now)
-  taskset -c "$all_cpus" md5sum "$data/many"/*.dat >/dev/null
-  m=$(elapsed "$t0" "$(now)")
+  read -r o m < <(first_start many "$data/many"/*.dat)
   e=$(empty_start)
   startups+=("$("$WINE" "$benchbin/run_timer.exe" none "$(winpath "$data/nothing/Updater.exe")" | field seconds)")
   no_cache empties
@@ -215,11 +219,7 @@ for _ in $(seq "$repeat"); do
   empties7+=("$e")
 done
 for _ in $(seq "$repeat"); do
-  no_cache eight
-  c8=$(none_of eight)
-  t0=$(now)
-  taskset -c "$all_cpus" md5sum "$data/eight"/*.bin >/dev/null
-  m8=$(elapsed "$t0" "$(now)")
+  read -r c8 m8 < <(first_start eight "$data/eight"/*.bin)
   cold8+=("$c8") sums8+=("$m8")
   pairs8+=("$(awk -v o="$c8" -v m="$m8" -v e="$(median "${empties7[@]}")" 'BEGIN { printf "%.2f", o / (m + e) }')")
 done
