@@ -4,6 +4,7 @@
 #include "engine/install/installer.h"
 #include "framework/format.h"
 #include "framework/run_log.h"
+#include "manifest/installed_digests.h"
 
 #include <shlwapi.h>
 
@@ -212,6 +213,8 @@ RunResult CUpdateWork::InstallAll() {
     } catch (...) {
     }
     if (placed) {
+        // Recorded before the client starts and may write its files again.
+        RecordInstalledFiles(m_strTargetDir, m_strTempDir, m_files);
         // Only once the commit is on the disk and the journal gone: the client may then start,
         // and change its files (apply the new updater), without a later start undoing anything.
         Report(UPD_EVT_DONE, 0, 0, nullptr);

@@ -3,7 +3,7 @@
 #include "framework/com_error.h"
 #include "framework/internet.h"
 #include "framework/run_log.h"
-#include "manifest/local_digests.h"
+#include "manifest/installed_digests.h"
 #include "manifest/manifest_document.h"
 #include "manifest/manifest_fetch.h"
 #include "manifest/manifest_refused.h"
@@ -30,6 +30,12 @@ private:
     unsigned m_count = 0;
 };
 
+// The digests as the manifest writes them; a SHA-256 that the cache knows must match too.
+bool IsUpToDate(const DigestRecord& local, const ManifestEntry& entry) {
+    return entry.md5 == local.md5 &&
+           (!local.sha256[0] || entry.sha256.IsEmpty() || entry.sha256 == local.sha256);
+}
+
 // The files to fetch; throws on every failure.
 std::vector<CUpdateFile> FilesToFetch(const ManifestCheckRequest& request, size_t& site) {
     const std::string bytes = FetchManifestBytes(request.urls, request.publicKey, site);
@@ -43,10 +49,11 @@ std::vector<CUpdateFile> FilesToFetch(const ManifestCheckRequest& request, size_
     if (!complete)
         throw new CManifestRefused("an entry was refused");
 
-    std::vector<CString> localPaths;
+    std::vector<CString> names;
     for (const ManifestEntry& entry : entries)
-        localPaths.push_back(request.installDir + entry.fileName);
-    const std::vector<LocalDigest> local = DigestLocalFiles(localPaths);
+        names.push_back(entry.fileName);
+    const std::vector<LocalDigest> local =
+        DigestInstalledFiles(request.installDir, request.tempDir, names);
 
     std::vector<CUpdateFile> files;
     CKeptFiles kept;
@@ -54,7 +61,7 @@ std::vector<CUpdateFile> FilesToFetch(const ManifestCheckRequest& request, size_
         const ManifestEntry& entry = entries[i];
         if (local[i].exists && !local[i].read)
             throw new COleException(E_ACCESSDENIED);
-        if (local[i].exists && local[i].digest == entry.md5) {
+        if (local[i].exists && IsUpToDate(local[i].record, entry)) {
             kept.Add(entry.fileName);
             continue;
         }

@@ -1,6 +1,7 @@
 // The real Updater.exe against the test server and the stand-in client, in fresh folders.
 #include "tests/app/program_run.h"
 #include "framework/scoped_handle.h"
+#include "manifest/path_stamps.h"
 #include "tests/support/replies.h"
 #include "tools/mkmanifest/manifest_signer.h"
 
@@ -23,14 +24,16 @@ namespace {
 const DWORD kRunTimeoutMs = 60000;
 const char* const kDefaultError = "更新失败，请到官方网站去下载最新版本";
 
-// Entries of name and size, with the digest left out and an optional sha256 and root attributes.
+// Entries of name and size, with the digest left out (or given), an optional sha256 and root
+// attributes.
 HttpReply Manifest(const std::vector<std::pair<std::string, unsigned long>>& entries,
-                   const std::string& sha256 = "", const std::string& rootAttributes = "") {
+                   const std::string& sha256 = "", const std::string& rootAttributes = "",
+                   const std::string& md5 = "") {
     std::string xml =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest" + rootAttributes + "><filelist>";
     for (const auto& e : entries)
         xml += "<file filename=\"" + e.first + "\" filesize=\"" + std::to_string(e.second) +
-               "\" fileversion=\"1.0.0.1\" md5=\"\"" +
+               "\" fileversion=\"1.0.0.1\" md5=\"" + md5 + "\"" +
                (sha256.empty() ? "" : " sha256=\"" + sha256 + "\"") + "/>";
     return Body(xml + "</filelist></manifest>\n");
 }
@@ -240,11 +243,10 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
     ASSERT_TRUE(MakeSigningKey(privateKey, publicKey, error)) << error;
     const std::string content = "the new content of a.dat, signed";
     const unsigned long size = static_cast<unsigned long>(content.size());
+    const char* const sha256 = "278a90192af69c6093bb32d594d6bf617d32dfabd1542d8c83b30246f046850b";
+    const char* const md5 = "9fcbc14fc67bb27b1ac6f7b7303bf93d";
     const auto signedXml = [&](const std::string& rootAttributes) {
-        return Manifest({{"a.dat", size}},
-                        "278a90192af69c6093bb32d594d6bf617d32dfabd1542d8c83b30246f046850b",
-                        rootAttributes)
-            .body;
+        return Manifest({{"a.dat", size}}, sha256, rootAttributes).body;
     };
     const auto sign = [&](const std::string& xml) {
         std::string signature;
@@ -290,7 +292,8 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
         {Body(serial2), "none", "signature: HTTP status 404", withKey},
         {Body(serial2), kDefaultError, "download a.dat: content does not match its sha256", withKey,
          sign(serial2), false, true},
-        {Body(serial1), "installed", "PublicKey not set", "", "", false, false, "2\r\n"},
+        {Manifest({{"a.dat", size}}, sha256, " serial=\"1\"", md5), "installed",
+         "PublicKey not set", "", "", false, false, "2\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.logged);
@@ -331,6 +334,22 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
         EXPECT_EQ(programs->CountLogLines("msg close"), none ? 0 : 1);
         if (installed) {
             EXPECT_TRUE(programs->WaitClientRestarted(15000));
+            // The old a.dat was hashed and recorded. The new one replaces that record when its
+            // download was checked against an md5; else the old record, which does not match the
+            // new file's stamp, stays.
+            ExpectLogged({"local files: 0 taken from the digest cache, 1 hashed"});
+            CDigestCache cache((*folder / "Update").c_str());
+            ASSERT_EQ(cache.Load(), CDigestCache::Loaded::Whole);
+            const DigestRecord* record = cache.Find("a.dat");
+            ASSERT_NE(record, nullptr);
+            const bool checked = c.manifest.body.find(md5) != std::string::npos;
+            EXPECT_STREQ(record->md5, checked ? md5 : "b8adc3910cca0eb76ee3bb26e238f05d");
+            EXPECT_STREQ(record->sha256, "");
+            FileStamp stamp = {};
+            const CString install = folder->Path().c_str();
+            ASSERT_TRUE(CPathStamps(install, {"a.dat"}, VolumeSerialOf(install))
+                            .Read(install, "a.dat", stamp));
+            EXPECT_EQ(record->stamp == stamp, checked);
         } else {
             EXPECT_EQ(programs->CountLogLines("start"), 1); // only the client the test started
         }

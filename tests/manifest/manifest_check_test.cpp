@@ -1,10 +1,15 @@
 #include "manifest/manifest_check.h"
 
+#include "framework/scoped_handle.h"
+#include "framework/program_info.h"
+#include "manifest/installed_digests.h"
 #include "tests/support/replies.h"
 #include "tests/support/test_files.h"
 #include "tools/mkmanifest/manifest_signer.h"
 
 #include <gtest/gtest.h>
+
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <memory>
@@ -30,6 +35,29 @@ std::string Entry(const std::string& name, const std::string& size,
 std::string Manifest(const std::string& entries, const std::string& rootAttributes = "") {
     return kXml +
            ("<manifest" + rootAttributes + "><filelist>" + entries + "</filelist></manifest>");
+}
+
+const ULONGLONG kSecond = 10000000; // in a FILETIME's units
+
+// The stamp as GetFileInformationByHandle tells it, which the cache's cheaper reading must match.
+FileStamp StampOf(const std::string& path) {
+    CKernelHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    EXPECT_TRUE(GetFileInformationByHandle(file.Get(), &info)) << path;
+    const auto join = [](DWORD high, DWORD low) {
+        return static_cast<ULONGLONG>(high) << 32 | low;
+    };
+    return FileStamp{join(info.nFileSizeHigh, info.nFileSizeLow),
+                     join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime),
+                     join(info.nFileIndexHigh, info.nFileIndexLow), info.dwVolumeSerialNumber};
+}
+
+void SetWriteTime(const std::string& path, ULONGLONG time) {
+    CKernelHandle file(CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    const FILETIME written = {static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    EXPECT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &written)) << path;
 }
 
 // The publisher's key (0) and another one (1), each made once: RSA 3072 takes over a second
@@ -288,4 +316,111 @@ TEST_F(ManifestCheckTest, ASignedManifestIsVerifiedBeforeItIsRead) {
     // The newest verified, neither the expired one nor one read without a key.
     EXPECT_EQ(ReadWholeFile(m_root / "temp\\release.serial"), "2\r\n");
     EXPECT_EQ(ReadWholeFile(m_root / "temp2\\release.serial"), "1\r\n");
+}
+
+// The digest cache spares a file from being read only while its stamp (size, last-write time,
+// identity) is as recorded, the record was made well after the file was written, and the last
+// full check is less than 7 days old; a cache that is not whole is not used at all. Each case
+// checks a.dat once, changes it behind the updater's back, and checks again.
+TEST_F(ManifestCheckTest, TheDigestCacheSparesOnlyFilesWhoseStampIsUnchanged) {
+    const std::string temp = m_root / "temp", cachePath = temp + "\\digests.cache";
+    const std::string a = m_install + "a.dat",
+                      manifest = Manifest(Entry(u8"数据.dat", "3") + Entry("a.dat", "3"));
+    ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr));
+    enum Cache { Kept, Aged, Flipped, Torn, Foreign, Folder };
+    // a.dat written over with its time given back, or with another old time; or another file
+    // with the old time put in its place.
+    enum Change { InPlace, OtherTime, OtherFile };
+    const struct {
+        const char* what;
+        ULONGLONG age;       // of a.dat's write time when first checked, 0: written just then
+        const char* content; // a.dat's new content
+        Change change;
+        Cache cache;
+        bool fetched;
+    } cases[] = {
+        // What the cache trusts: content changed with size and time kept goes unseen...
+        {"size and time kept", 3600, "xyz", InPlace, Kept, false},
+        // ...but not when a.dat was written too close to the check, or after the period.
+        {"written just before the check", 0, "xyz", InPlace, Kept, true},
+        {"the full check after 7 days", 3600, "xyz", InPlace, Aged, true},
+        {"another write time", 3600, "xyz", OtherTime, Kept, true},
+        {"the old time, a new size", 3600, "abcd", InPlace, Kept, true},
+        {"another file, size and time kept", 3600, "xyz", OtherFile, Kept, true},
+        {"a byte of the cache changed", 3600, "xyz", InPlace, Flipped, true},
+        {"the cache cut short", 3600, "xyz", InPlace, Torn, true},
+        {"a file not ours", 3600, "xyz", InPlace, Foreign, true},
+        {"a folder in its place", 3600, "xyz", InPlace, Folder, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteFileA(cachePath.c_str());
+        RemoveDirectoryA(cachePath.c_str());
+        ASSERT_TRUE(WriteWholeFile(a, "abc"));
+        const ULONGLONG written = FileTimeNow() - c.age * kSecond;
+        SetWriteTime(a, written);
+        EXPECT_FALSE(Check(Body(manifest)));
+        const std::string changed = c.change == OtherFile ? m_root / "other.dat" : a;
+        ASSERT_TRUE(WriteWholeFile(changed, c.content));
+        SetWriteTime(changed, c.change == OtherTime ? written - 60 * kSecond : written);
+        ASSERT_TRUE(changed == a ||
+                    MoveFileExA(changed.c_str(), a.c_str(), MOVEFILE_REPLACE_EXISTING));
+        std::string bytes = ReadWholeFile(cachePath);
+        ASSERT_GT(bytes.size(), 100u);
+        if (c.cache == Aged) {
+            CDigestCache cache(temp.c_str());
+            ASSERT_EQ(cache.Load(), CDigestCache::Loaded::Whole);
+            cache.m_lastFullCheck -= 7 * 24 * 3600 * kSecond;
+            ASSERT_TRUE(cache.Save());
+        } else if (c.cache == Folder) {
+            ASSERT_TRUE(DeleteFileA(cachePath.c_str()));
+            ASSERT_TRUE(CreateDirectoryA(cachePath.c_str(), nullptr));
+        } else if (c.cache != Kept) {
+            if (c.cache == Flipped) // the last letter of the last name: a.dat's record stays
+                bytes[bytes.size() - 41] ^= 1;
+            else
+                bytes = c.cache == Torn ? bytes.substr(0, bytes.size() - 9) : "[Download]\r\n";
+            ASSERT_TRUE(WriteWholeFile(cachePath, bytes));
+        }
+        EXPECT_EQ(Check(Body(manifest)), c.fetched);
+        EXPECT_EQ(Queued(), c.fetched ? "a.dat" : "");
+    }
+
+    // An installation records each file placed with the digests its download was checked
+    // against, but not the updater's own file, placed beside itself, nor one without an md5.
+    ASSERT_TRUE(RemoveDirectoryA(cachePath.c_str()));
+    const CString program = ProgramPath();
+    const char* own = PathFindFileNameA(program);
+    std::vector<CUpdateFile> placed(3);
+    ASSERT_TRUE(MakeUpdateFile("new.dat", nullptr, "22AF645D1859CB5CA6DA0C484F1F37EA", kNewSha256,
+                               3, placed[0]));
+    ASSERT_TRUE(MakeUpdateFile(own, nullptr, kAbcMd5, "", 3, placed[1]));
+    ASSERT_TRUE(MakeUpdateFile("a.dat", nullptr, "", "", 3, placed[2]));
+    for (const char* name : {"new.dat", own}) {
+        ASSERT_TRUE(WriteWholeFile(m_install + name, "new"));
+        SetWriteTime(m_install + name, FileTimeNow() - 3600 * kSecond);
+    }
+    RecordInstalledFiles(m_install.c_str(), temp.c_str(), placed);
+    CDigestCache cache(temp.c_str());
+    ASSERT_EQ(cache.Load(), CDigestCache::Loaded::Whole);
+    const DigestRecord* record = cache.Find("new.dat");
+    ASSERT_NE(record, nullptr);
+    EXPECT_STREQ(record->md5, "22af645d1859cb5ca6da0c484f1f37ea");
+    EXPECT_STREQ(record->sha256, kNewSha256);
+    EXPECT_TRUE(record->stamp == StampOf(m_install + "new.dat"));
+    EXPECT_EQ(cache.Find(own), nullptr);
+    EXPECT_EQ(cache.Find("a.dat"), nullptr);
+    // A signed manifest's sha256 must also match the one the cache knows: new.dat's true one
+    // differs from the recorded kNewSha256, so new.dat is fetched, though its md5 is right. (A
+    // cache that an installation began is due for a full check, which would hash new.dat.)
+    cache.m_lastFullCheck = FileTimeNow();
+    ASSERT_TRUE(cache.Save());
+    for (const char* sha256 :
+         {kNewSha256, "11507a0e2f5e69d5dfa40a62a1bd7b6ee57e6bcd85c67c9b8431b36fff21c437"}) {
+        const std::string signedManifest =
+            Manifest(Entry("new.dat", "3", "22af645d1859cb5ca6da0c484f1f37ea", sha256));
+        std::string signature;
+        const std::string key = Sign(0, signedManifest, signature);
+        EXPECT_EQ(Check(Body(signedManifest), Body(signature), key), sha256 != kNewSha256);
+    }
 }

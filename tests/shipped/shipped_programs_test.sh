@@ -16,7 +16,7 @@ fail() {
 }
 
 system_dlls=" advapi32.dll comctl32.dll crypt32.dll gdi32.dll kernel32.dll msimg32.dll msvcrt.dll "
-system_dlls+="ole32.dll oleaut32.dll psapi.dll shell32.dll shlwapi.dll user32.dll wininet.dll "
+system_dlls+="ntdll.dll ole32.dll oleaut32.dll psapi.dll shell32.dll shlwapi.dll user32.dll wininet.dll "
 
 for exe in Updater.exe Quillmarket.exe mkmanifest.exe; do
   file="$bin/$exe"
