@@ -176,7 +176,8 @@ BYTE* CPartialDownload::Room(DWORD dwWanted) {
 }
 
 void CPartialDownload::Append(UINT nCount) {
-    m_md5.Update(m_block.get() + m_nHeld, nCount);
+    if (m_file.szMd5[0]) // only an md5 to check is worth its time
+        m_md5.Update(m_block.get() + m_nHeld, nCount);
     m_nHeld += nCount;
     m_nLength += nCount;
 }
