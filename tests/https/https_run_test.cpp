@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <shlwapi.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -120,16 +119,10 @@ TEST_F(HttpsRun, RefusedCertificateFailsTheManifestCheck) {
 // the update fails with the one message and installs nothing.
 TEST_F(HttpsRun, UntrustedFileHostFailsTheUpdate) {
     Launch(Site(Redirecting));
-    HWND box = nullptr;
-    ASSERT_TRUE(
-        WaitUntil([&] { return (box = programs->FindUpdaterWindow("提示")) != nullptr; }, 30000));
-    char text[256] = {};
-    GetWindowTextA(GetDlgItem(box, 0xFFFF), text, sizeof(text));
-    EXPECT_STREQ(text, "更新失败，请到官方网站去下载最新版本");
-    SendMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(programs->ConfirmFailure(), "更新失败，请到官方网站去下载最新版本");
     EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
     EXPECT_EQ(Installed("a.dat"), "installed a");
-    EXPECT_FALSE(PathFileExistsA((*folder / "Updater.EX_").c_str()));
+    EXPECT_FALSE(Exists(*folder / "Updater.EX_"));
     EXPECT_EQ(programs->CountLogLines("start"), 1); // only the client the test started
     EXPECT_NE(AccessLog(Redirecting).find(" 302 "), std::string::npos);
     EXPECT_EQ(AccessLog(Untrusted), "");

@@ -10,10 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
-#include <shlwapi.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <ctime>
 #include <regex>
 #include <string>
@@ -39,8 +37,8 @@ protected:
     }
     std::string Manifest() const { return ReadWholeFile(m_release + "\\update.xml"); }
     bool NoTemporaries() const {
-        return !PathFileExistsA((m_release + "\\update.xml.tmp").c_str()) &&
-               !PathFileExistsA((m_release + "\\update.xml.sig.tmp").c_str());
+        return !Exists(m_release + "\\update.xml.tmp") &&
+               !Exists(m_release + "\\update.xml.sig.tmp");
     }
     // The updater's check of an installation against the served update.xml (and the signature
     // beside it, with a key); fills m_queued and m_total.
@@ -68,17 +66,9 @@ protected:
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
         HANDLE out = CreateFileA((m_root / "out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                  &inherit, CREATE_ALWAYS, 0, nullptr);
-        std::string line = "\"Z:" MKMANIFEST_EXE_UNIX "\" ";
-        std::replace(line.begin(), line.end(), '/', '\\');
-        line += arguments;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = startup.hStdError = out;
         PROCESS_INFORMATION info = {};
         DWORD code = 12345; // not started
-        if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                           &info)) {
+        if (StartProgram("\"" + WinePath(MKMANIFEST_EXE_UNIX) + "\" " + arguments, info, "", out)) {
             WaitForSingleObject(info.hProcess, INFINITE);
             GetExitCodeProcess(info.hProcess, &code);
             CloseHandle(info.hThread);

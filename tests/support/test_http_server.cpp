@@ -46,7 +46,7 @@ struct TestHttpServer::Impl {
     std::map<std::string, HttpReply> exact, prefixes;
     std::map<std::string, std::vector<HttpReply>> sequences;
     unsigned long long bodyBytes = 0;
-    HttpReply fallback = NotFound();
+    const HttpReply fallback = NotFound();
     std::vector<std::string> lines;
     int stalled = 0;
     unsigned releases = 0;
@@ -287,11 +287,6 @@ void TestHttpServer::Set(const std::string& path, HttpReply reply) {
 void TestHttpServer::SetPrefix(const std::string& prefix, HttpReply reply) {
     std::lock_guard<std::mutex> lock(impl_->mu);
     impl_->prefixes[prefix] = std::move(reply);
-}
-
-void TestHttpServer::SetDefault(HttpReply reply) {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    impl_->fallback = std::move(reply);
 }
 
 void TestHttpServer::SetSequence(const std::string& path, std::vector<HttpReply> replies) {

@@ -44,10 +44,9 @@ public:
     std::string Url(const std::string& path) const; // "http://127.0.0.1:PORT" + path
 
     // Reply for a request target equal to `path`, query string included; else for the longest
-    // matching prefix; else the default (initially a 404 with a short text body).
+    // matching prefix; else a 404 with a short text body.
     void Set(const std::string& path, HttpReply reply);
     void SetPrefix(const std::string& prefix, HttpReply reply);
-    void SetDefault(HttpReply reply);
     // Replies for `path` in turn, one a request; the last one answers every later request.
     void SetSequence(const std::string& path, std::vector<HttpReply> replies);
 
