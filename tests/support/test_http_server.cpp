@@ -133,9 +133,7 @@ struct TestHttpServer::Impl {
         std::string text =
             "HTTP/1.1 " + std::to_string(ranged ? 206 : reply.status) + " Status\r\n";
         if (reply.sendContentLength)
-            text += "Content-Length: " +
-                    std::to_string(reply.announcedLength < 0 ? end - from : reply.announcedLength) +
-                    "\r\n";
+            text += "Content-Length: " + std::to_string(end - from) + "\r\n";
         if (ranged)
             text += "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(end - 1) +
                     "/" + std::to_string(size) + "\r\n";
@@ -271,12 +269,8 @@ void TestHttpServer::Stop() {
     WSACleanup();
 }
 
-unsigned short TestHttpServer::Port() const {
-    return ntohs(impl_->addr.sin_port);
-}
-
 std::string TestHttpServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(Port()) + path;
+    return "http://127.0.0.1:" + std::to_string(ntohs(impl_->addr.sin_port)) + path;
 }
 
 void TestHttpServer::Set(const std::string& path, HttpReply reply) {

@@ -15,8 +15,7 @@ struct HttpReply {
     std::string body; // ignored when generatedSize > 0
     // false: no Content-Length; the body ends when the connection closes.
     bool sendContentLength = true;
-    long long announcedLength = -1; // >= 0: announced instead of the size (a body cut short)
-    long long stallAfter = -1;      // >= 0: send this many body bytes, then stall until Release()
+    long long stallAfter = -1; // >= 0: send this many body bytes, then stall until Release()
     unsigned long long generatedSize = 0; // > 0: the body is GeneratedByte(0 .. size - 1)
     bool answer = true; // false: read the request, send nothing, stall until Release()
     bool reset = false; // read the request, then close the connection without a reply
@@ -40,7 +39,6 @@ public:
     bool Start(); // false on failure or when already running
     // Ends every connection (stalled ones too) and joins all threads. Start() may follow.
     void Stop();
-    unsigned short Port() const;
     std::string Url(const std::string& path) const; // "http://127.0.0.1:PORT" + path
 
     // Reply for a request target equal to `path`, query string included; else for the longest
