@@ -3,6 +3,7 @@
 #include "engine/download/block_matcher.h"
 #include "engine/install/install_recovery.h"
 #include "engine/update_run.h"
+#include "framework/program_info.h"
 #include "manifest/block_index.h"
 #include "tests/support/notify_recorder.h"
 #include "tests/support/replies.h"
@@ -323,10 +324,9 @@ TEST_F(EngineTest, WhatARunReceivedServesTheNext) {
     EXPECT_FALSE(Exists(folder / "t\\big.dat.dtm.resume"));
 }
 
-// A changed file with a block index is rebuilt from its installed copy: only the changed
-// blocks cross the network, wherever an insertion moved the others. Any doubt (no ranges, an
-// index whose digest is wrong, an index of other bytes) falls back to the whole file; every
-// result is exact.
+// A changed file with a block index is rebuilt from its installed copy: only the changed blocks
+// cross the network, wherever an insertion moved the others. Any doubt (no ranges, a damaged
+// index, an index of other bytes) falls back to the whole file; every result is exact.
 TEST_F(EngineTest, AChangedFileIsRebuiltFromItsInstalledCopy) {
     const std::string old = GeneratedContent(2 << 20);
     std::string fresh = old.substr(0, 5000) + std::string(1000, '+') + old.substr(5000);
@@ -389,9 +389,7 @@ TEST_F(EngineTest, AChangedFileIsRebuiltFromItsInstalledCopy) {
 // that stays in use, installed or downloaded, undoes the whole installation after a bounded
 // wait: every file old again, the added one gone, no temporary file, one failure.
 TEST_F(EngineTest, InstallationIsAllOrNothing) {
-    char module[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, module, MAX_PATH);
-    std::string ownName = PathFindFileNameA(module); // e.g. engine_tests.exe
+    std::string ownName = PathFindFileNameA(ProgramPath()); // engine_tests.exe
     std::transform(ownName.begin(), ownName.end(), ownName.begin(), ::toupper);
     const std::string ownCopy = ownName.substr(0, ownName.rfind('.')) + ".EX_";
     // One file in a folder there is, one in two folders there are not.

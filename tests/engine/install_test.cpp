@@ -1,7 +1,6 @@
-// The installation as a transaction under stops: a power cut after any step it takes on the
-// disk (installing, undoing, or recovering from an earlier cut), and the next start, leave every
-// file entirely old or entirely new. And the journal's reader, on whole, cut short and garbled
-// journals.
+// The installation as a transaction: a power cut after any step it takes on the disk (installing,
+// undoing, or recovering from an earlier cut), then the next start, leave every file all old or
+// all new. And the journal's reader, on whole, cut short and garbled journals.
 #include "engine/install/disk_steps.h"
 #include "engine/install/install_recovery.h"
 #include "engine/install/installer.h"

@@ -1,7 +1,6 @@
-// How the framework binds objects to windows and routes their messages: handled messages stay
-// with the object, the rest reach the original procedure, notifications the child does not take
-// reach the parent, and the binding ends with the window. (The skin's owner-drawn controls show
-// WM_DRAWITEM reflected.)
+// How the framework binds objects to windows and routes messages: handled ones stay with the
+// object, the rest reach the original procedure, notifications the child leaves reach the parent
+// (the skin's owner-drawn controls show WM_DRAWITEM reflected), the binding ends with the window.
 #include "framework/controls.h"
 #include "framework/dialog.h"
 #include "framework/win_app.h"

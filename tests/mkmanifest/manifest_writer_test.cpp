@@ -1,6 +1,5 @@
-// mkmanifest.exe run as a publishing script runs it: what it writes is read back by the
-// updater's own manifest check over HTTP, a signed release verifies under the key the tool
-// printed, and a refusal fails the run and writes nothing.
+// mkmanifest.exe run as a publisher runs it: the updater's own check reads what it writes, a
+// signed release verifies under the key it printed, a refusal fails the run and writes nothing.
 #include "manifest/block_index.h"
 #include "manifest/manifest_check.h"
 #include "manifest/manifest_signature.h"
@@ -87,10 +86,9 @@ protected:
     Names m_queued;
 };
 
-// Awkward names (escaped in the XML, which otherwise would not parse), a Chinese one (UTF-8 in
-// the file, ANSI in the updater), subfolders and the longest accepted name all survive the trip:
-// an empty installation queues every file, the release itself is up to date. A file of 1 MiB
-// gets its block index beside it, which is no file of the release when the tool runs again.
+// Awkward names (escaped in the XML), a Chinese one (UTF-8 in the file, ANSI in the updater),
+// subfolders and the longest name survive the trip: an empty installation queues every file, the
+// release is up to date. A 1 MiB file gets a block index, no file of the release at the next run.
 TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
     const char kChinese[] = "数据.txt";
     const char kLongest[] = "abcdefghijklmnopqrstuvwxyz01.da"; // 31 characters
@@ -112,13 +110,11 @@ TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
     EXPECT_EQ(index.FileSize(), 1u << 20);
     EXPECT_NE(Manifest().find(" blocks=\"a.dat.blocks\" blocksmd5=\""), std::string::npos);
     EXPECT_EQ(Manifest().find("blocks=\"empty.dat"), std::string::npos);
-    // A non-ASCII name goes on the wire as its ANSI bytes: the publisher is told; a folder is
-    // no matter for a warning.
-    EXPECT_EQ(m_output.find("warning: sub"), std::string::npos);
+    // A non-ASCII name goes on the wire as its ANSI bytes: the publisher is told, of it alone.
     EXPECT_NE(m_output.find(std::string("warning: ") + kChinese + " is not plain ASCII"),
               std::string::npos)
         << m_output;
-    EXPECT_EQ(m_output.find("warning: a.dat"), std::string::npos);
+    EXPECT_EQ(m_output.find("warning:"), m_output.rfind("warning:")) << m_output;
     EXPECT_NE(Manifest().find("    <file filename=\"R&amp;D&apos;s.dat\" filesize=\"24\" "
                               "fileversion=\"2.0 &quot;beta&quot; &lt;R&amp;D&gt;\" md5=\""),
               std::string::npos)
@@ -130,7 +126,6 @@ TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
                                "sub\\update.xml", kChinese}));
     EXPECT_EQ(m_total, (1u << 20) + 9u + 0u + 24u + 3u + 46u + 8u);
     EXPECT_FALSE(Check(m_release + "\\"));
-    EXPECT_TRUE(m_queued.empty());
 }
 
 // One key made by the tool signs the release: the signature verifies under the printed public

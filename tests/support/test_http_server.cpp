@@ -1,7 +1,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include "test_http_server.h"
+#include "replies.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -18,13 +18,6 @@ constexpr std::size_t kMaxHead = 64 * 1024;      // request data is untrusted
 constexpr unsigned long long kChunk = 64 * 1024; // generated bodies never exist whole
 
 using UniqueHandle = std::unique_ptr<void, decltype(&CloseHandle)>;
-
-HttpReply NotFound() {
-    HttpReply reply;
-    reply.status = 404;
-    reply.body = "404 Not Found\n";
-    return reply;
-}
 
 UniqueHandle NewEvent() {
     return UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr), &CloseHandle);
@@ -43,10 +36,10 @@ unsigned char GeneratedByte(unsigned long long index) {
 struct TestHttpServer::Impl {
     mutable std::mutex mu; // guards the rules, the log and the stall count
     std::condition_variable cv;
-    std::map<std::string, HttpReply> exact, prefixes;
-    std::map<std::string, std::vector<HttpReply>> sequences;
+    std::map<std::string, HttpReply> prefixes;
+    std::map<std::string, std::vector<HttpReply>> sequences; // for exact targets
     unsigned long long bodyBytes = 0;
-    const HttpReply fallback = NotFound();
+    const HttpReply fallback = Body("404 Not Found\n", 404);
     std::vector<std::string> lines;
     int stalled = 0;
     unsigned releases = 0;
@@ -177,9 +170,6 @@ struct TestHttpServer::Impl {
                 sequence->second.erase(sequence->second.begin());
             return next;
         }
-        const auto hit = exact.find(target);
-        if (hit != exact.end())
-            return hit->second;
         // Matching prefixes are prefixes of each other: the longest comes last in the map.
         const HttpReply* best = &fallback;
         for (const auto& rule : prefixes)
@@ -274,8 +264,7 @@ std::string TestHttpServer::Url(const std::string& path) const {
 }
 
 void TestHttpServer::Set(const std::string& path, HttpReply reply) {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    impl_->exact[path] = std::move(reply);
+    SetSequence(path, {std::move(reply)});
 }
 
 void TestHttpServer::SetPrefix(const std::string& prefix, HttpReply reply) {
