@@ -50,14 +50,8 @@ std::string Placements(HWND dialog, std::initializer_list<int> ids) {
 // handle does not tell when it ended: the folder itself is watched).
 class CWriteProtected {
 public:
-    explicit CWriteProtected(const std::string& folder) : m_folder(folder) {
-        Chattr("+i");
-        WaitUntil([&] { return Holds(); }, 10000);
-    }
-    ~CWriteProtected() {
-        Chattr("-i");
-        WaitUntil([&] { return !Holds(); }, 10000);
-    }
+    explicit CWriteProtected(const std::string& folder) : m_folder(folder) { Set(true); }
+    ~CWriteProtected() { Set(false); }
     bool Holds() const {
         CKernelHandle probe(CreateFileA((m_folder + "probe").c_str(), GENERIC_WRITE, 0, nullptr,
                                         CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
@@ -65,7 +59,7 @@ public:
     }
 
 private:
-    void Chattr(const char* flag) const {
+    void Set(bool on) const {
         using ToUnix = char*(CDECL*)(const WCHAR*);
         const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
             GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
@@ -74,13 +68,15 @@ private:
         char* unixPath = toUnix ? toUnix(wide) : nullptr;
         if (!unixPath)
             return;
+        const std::string line =
+            std::string("Z:\\usr\\bin\\chattr ") + (on ? "+i \"" : "-i \"") + unixPath + "\"";
+        HeapFree(GetProcessHeap(), 0, unixPath);
         PROCESS_INFORMATION info = {};
-        if (StartProgram(std::string("Z:\\usr\\bin\\chattr ") + flag + " \"" + unixPath + "\"",
-                         info)) {
+        if (StartProgram(line, info)) {
             CloseHandle(info.hProcess);
             CloseHandle(info.hThread);
         }
-        HeapFree(GetProcessHeap(), 0, unixPath);
+        WaitUntil([&] { return Holds() == on; }, 10000);
     }
 
     const std::string m_folder;
@@ -470,9 +466,8 @@ TEST_F(UpdaterRun, CancelStopsADownloadOrClosesAtOnce) {
     ASSERT_TRUE(WriteWholeFile(*folder / "busy.dat", "old busy"));
     server.Set("/down/update/busy.dat", Generated(12000));
     // The installed file is held open without delete sharing, as a slow client would.
-    HANDLE busy = CreateFileA((*folder / "busy.dat").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+    std::unique_ptr<CKernelHandle> busy(new CKernelHandle(HoldOpen(*folder / "busy.dat")));
+    ASSERT_TRUE(busy->IsValid());
     ASSERT_TRUE(Launch());
     ASSERT_TRUE(WaitUntil(
         [&] {
@@ -482,7 +477,7 @@ TEST_F(UpdaterRun, CancelStopsADownloadOrClosesAtOnce) {
         30000));
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, 10000));
-    CloseHandle(busy);
+    busy.reset();
     EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
     EXPECT_EQ(Installed("busy.dat"), GeneratedContent(12000));
     EXPECT_TRUE(programs->WaitClientRestarted(15000));

@@ -104,11 +104,11 @@ TEST_F(EngineTest, TwoFilesAreReceivedThenInstalled) {
 }
 
 // What becomes of the second file's replies. A body is the file unless it is short, an error
-// status or starts with one of the two HTML openings, screens a well-formed digest overrides; a
-// digest holds in either letter case, anything else in its place is ignored. Passing faults are
-// tried again, continuing where the server allows it; a wrong digest is fetched once more. A
-// failure ends the run with one event (a platform failure with the platform's text): nothing
-// installed, nothing later tried, nothing kept that no digest could check.
+// status or starts with one of the two HTML openings, screens a well-formed digest overrides;
+// without a length it is read to its end; a digest holds in either letter case, anything else in
+// its place is ignored. Passing faults are tried again, continuing where the server allows it; a
+// wrong digest is fetched once more. A failure ends the run with one event (a platform failure
+// with the platform's text): nothing installed, nothing later tried, nothing kept unchecked.
 TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
     TestHttpServer closed;
     ASSERT_TRUE(closed.Start());
