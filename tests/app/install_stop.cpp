@@ -1,6 +1,5 @@
-// Linked only into the test build of the updater: ends the process after the n-th step that an
-// installation (or the recovery of one) takes on the disk, n from UPDATER_TEST_STOP_AT_STEP, as
-// a crash would.
+// The test build of the updater only: ends the process, as a crash would, after the n-th step an
+// installation (or its recovery) takes on the disk, n from UPDATER_TEST_STOP_AT_STEP.
 #include "engine/install/disk_steps.h"
 
 #include <stdlib.h>

@@ -1,21 +1,8 @@
 #include "tests/app/program_run.h"
 
-#include <algorithm>
 #include <sstream>
 
 namespace testsupport {
-
-std::string WinePath(std::string unixPath) {
-    std::replace(unixPath.begin(), unixPath.end(), '/', '\\');
-    return "Z:" + unixPath;
-}
-
-static bool StartProcess(std::string line, const std::string& folder, PROCESS_INFORMATION& info) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    return CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                          &startup, &info) != FALSE;
-}
 
 // Waits up to `graceMs` for the process to end, ends it if not, and closes its handles.
 static void End(PROCESS_INFORMATION& info, DWORD graceMs) {
@@ -59,8 +46,8 @@ ProgramRun::~ProgramRun() {
 
 bool ProgramRun::StartClient(const std::string& switches) {
     PROCESS_INFORMATION info = {};
-    const bool started = StartProcess("\"" + (m_folder / "Quillmarket.exe") + "\" " + switches,
-                                      m_folder.Path(), info);
+    const bool started = StartProgram("\"" + (m_folder / "Quillmarket.exe") + "\" " + switches,
+                                      info, m_folder.Path());
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     return started && WaitClientRestarted(15000);
@@ -71,7 +58,7 @@ bool ProgramRun::StartUpdater(const std::string& exeName) {
     const std::string exe = m_folder / exeName;
     if (exeName != "Updater.exe")
         CopyFileA((m_folder / "Updater.exe").c_str(), exe.c_str(), FALSE);
-    return StartProcess("\"" + exe + "\"", m_folder.Path(), m_updater);
+    return StartProgram("\"" + exe + "\"", m_updater, m_folder.Path());
 }
 
 int ProgramRun::WaitUpdater(DWORD timeoutMs) {
@@ -92,12 +79,32 @@ HWND ProgramRun::FindUpdaterWindow(const char* caption) const {
     return nullptr;
 }
 
+HWND ProgramRun::WaitUpdaterWindow(const char* caption, DWORD timeoutMs) const {
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = FindUpdaterWindow(caption)) != nullptr; }, timeoutMs);
+    return found;
+}
+
+std::string ProgramRun::ConfirmFailure() const {
+    const HWND box = WaitUpdaterWindow("提示", 30000);
+    const std::string text = box ? ControlText(box, 0xFFFF) : "";
+    if (box)
+        SendMessageA(box, WM_COMMAND, IDOK, 0);
+    return text;
+}
+
 int ProgramRun::CountLogLines(const std::string& prefix) const {
     std::istringstream in(ClientLog());
     int count = 0;
     for (std::string line; std::getline(in, line);)
         count += line.compare(0, prefix.size(), prefix) == 0 ? 1 : 0;
     return count;
+}
+
+std::string ControlText(HWND dialog, int id) {
+    char text[256] = {};
+    GetWindowTextA(GetDlgItem(dialog, id), text, sizeof(text));
+    return text;
 }
 
 } // namespace testsupport

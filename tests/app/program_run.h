@@ -1,5 +1,5 @@
 // Runs the real programs in a fresh installation folder: copies them there, starts the
-// stand-in client and the updater, and reads what the client logged.
+// stand-in client and the updater, finds the updater's windows and reads what the client logged.
 #pragma once
 
 #include "tests/support/test_files.h"
@@ -9,8 +9,6 @@
 #include <string>
 
 namespace testsupport {
-
-std::string WinePath(std::string unixPath); // a path of the build, as Wine sees it
 
 class ProgramRun {
 public:
@@ -25,6 +23,9 @@ public:
     int WaitUpdater(DWORD timeoutMs); // its exit code, or -1 on a time-out
     // The updater's visible dialog with this caption ("" for the update window), or null.
     HWND FindUpdaterWindow(const char* caption) const;
+    HWND WaitUpdaterWindow(const char* caption, DWORD timeoutMs) const;
+    // Confirms the failure message; its text, or "" when none showed.
+    std::string ConfirmFailure() const;
     std::string ClientLog() const { return ReadWholeFile(m_folder / "client.log"); }
     int CountLogLines(const std::string& prefix) const;
 
@@ -33,5 +34,7 @@ private:
     HANDLE m_ready = nullptr;
     PROCESS_INFORMATION m_updater = {};
 };
+
+std::string ControlText(HWND dialog, int id);
 
 } // namespace testsupport

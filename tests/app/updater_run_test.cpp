@@ -1,14 +1,12 @@
 // The real Updater.exe against the test server and the stand-in client, in fresh folders.
 #include "tests/app/program_run.h"
-#include "framework/scoped_handle.h"
-#include "manifest/path_stamps.h"
+#include "manifest/digest_cache.h"
+#include "tests/support/manifests.h"
 #include "tests/support/replies.h"
-#include "tools/mkmanifest/manifest_signer.h"
 
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
-#include <shlwapi.h>
 
 #include <algorithm>
 #include <iostream>
@@ -24,24 +22,14 @@ namespace {
 const DWORD kRunTimeoutMs = 60000;
 const char* const kDefaultError = "更新失败，请到官方网站去下载最新版本";
 
-// Entries of name and size, with the digest left out (or given), an optional sha256 and root
-// attributes.
+// Entries of name and size, with the md5 empty (or given), an optional sha256, root attributes.
 HttpReply Manifest(const std::vector<std::pair<std::string, unsigned long>>& entries,
                    const std::string& sha256 = "", const std::string& rootAttributes = "",
                    const std::string& md5 = "") {
-    std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest" + rootAttributes + "><filelist>";
+    std::string xml;
     for (const auto& e : entries)
-        xml += "<file filename=\"" + e.first + "\" filesize=\"" + std::to_string(e.second) +
-               "\" fileversion=\"1.0.0.1\" md5=\"" + md5 + "\"" +
-               (sha256.empty() ? "" : " sha256=\"" + sha256 + "\"") + "/>";
-    return Body(xml + "</filelist></manifest>\n");
-}
-
-std::string ControlText(HWND dialog, int id) {
-    char text[256] = {};
-    GetWindowTextA(GetDlgItem(dialog, id), text, sizeof(text));
-    return text;
+        xml += ManifestEntry(e.first, std::to_string(e.second), md5, sha256);
+    return Body(ManifestXml(xml, rootAttributes));
 }
 
 // "left,top widthxheight;" for each control, in its dialog's client coordinates.
@@ -62,14 +50,8 @@ std::string Placements(HWND dialog, std::initializer_list<int> ids) {
 // handle does not tell when it ended: the folder itself is watched).
 class CWriteProtected {
 public:
-    explicit CWriteProtected(const std::string& folder) : m_folder(folder) {
-        Chattr("+i");
-        WaitUntil([&] { return Holds(); }, 10000);
-    }
-    ~CWriteProtected() {
-        Chattr("-i");
-        WaitUntil([&] { return !Holds(); }, 10000);
-    }
+    explicit CWriteProtected(const std::string& folder) : m_folder(folder) { Set(true); }
+    ~CWriteProtected() { Set(false); }
     bool Holds() const {
         CKernelHandle probe(CreateFileA((m_folder + "probe").c_str(), GENERIC_WRITE, 0, nullptr,
                                         CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
@@ -77,7 +59,7 @@ public:
     }
 
 private:
-    void Chattr(const char* flag) const {
+    void Set(bool on) const {
         using ToUnix = char*(CDECL*)(const WCHAR*);
         const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
             GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
@@ -86,24 +68,19 @@ private:
         char* unixPath = toUnix ? toUnix(wide) : nullptr;
         if (!unixPath)
             return;
-        std::string line = std::string("Z:\\usr\\bin\\chattr ") + flag + " \"" + unixPath + "\"";
+        const std::string line =
+            std::string("Z:\\usr\\bin\\chattr ") + (on ? "+i \"" : "-i \"") + unixPath + "\"";
         HeapFree(GetProcessHeap(), 0, unixPath);
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
         PROCESS_INFORMATION info = {};
-        if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &startup, &info)) {
+        if (StartProgram(line, info)) {
             CloseHandle(info.hProcess);
             CloseHandle(info.hThread);
         }
+        WaitUntil([&] { return Holds() == on; }, 10000);
     }
 
     const std::string m_folder;
 };
-
-void ClickCancel(HWND dialog) {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-}
 
 class UpdaterRun : public ::testing::Test {
 protected:
@@ -127,26 +104,12 @@ protected:
         DeleteFileA(runLog.c_str()); // the tests run one at a time
     }
     std::string Installed(const char* name) const { return ReadWholeFile(*folder / name); }
-    bool Exists(const char* name) const { return PathFileExistsA((*folder / name).c_str()); }
+    bool Exists(const char* name) const { return testsupport::Exists(*folder / name); }
     bool Launch() { return programs->StartClient() && programs->StartUpdater(); }
     void ExpectLogged(std::initializer_list<std::string> texts) const {
         const std::string log = ReadWholeFile(runLog);
         for (const std::string& text : texts)
             EXPECT_NE(log.find(text), std::string::npos) << text << " in\n" << log;
-    }
-    HWND WaitWindow(const char* caption, DWORD timeoutMs) {
-        HWND found = nullptr;
-        WaitUntil([&] { return (found = programs->FindUpdaterWindow(caption)) != nullptr; },
-                  timeoutMs);
-        return found;
-    }
-    // Confirms the failure message; its text, or "" when none showed.
-    std::string ConfirmFailure() {
-        const HWND box = WaitWindow("提示", 30000);
-        const std::string text = box ? ControlText(box, 0xFFFF) : "";
-        if (box)
-            SendMessageA(box, WM_COMMAND, IDOK, 0);
-        return text;
     }
 
     std::string runLog;
@@ -158,7 +121,7 @@ protected:
 // The settings file is named after the executable (last extension only, ".INI", ahead of the
 // Updater.INI beside it); the site works with or without its scheme.
 TEST_F(UpdaterRun, SettingsFileNameAndSiteForms) {
-    const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+    const std::string host = server.Url("").substr(7); // without "http://"
     const struct {
         const char *exe, *base;
         std::string site;
@@ -169,7 +132,7 @@ TEST_F(UpdaterRun, SettingsFileNameAndSiteForms) {
         {"Updater.exe", "Updater", "http://" + host + "/slash/", "/slash//"},
         {"Updater.exe", "Updater", "HTTP://" + host + "/caps", "/caps/"},
     };
-    server.SetDefault(Manifest({}));
+    server.SetPrefix("/", Manifest({}));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.site);
         Prepare("ini", Manifest({}));
@@ -194,7 +157,7 @@ TEST_F(UpdaterRun, TwoFilesAreShownInstalledAndTheClientRestarted) {
     server.Set("/down/update/b.dat", Generated(50000, 16384));
     ASSERT_TRUE(Launch());
     ASSERT_TRUE(server.WaitStalled(kRunTimeoutMs));
-    HWND dialog = WaitWindow("", 10000);
+    HWND dialog = programs->WaitUpdaterWindow("", 10000);
     ASSERT_NE(dialog, nullptr);
     ASSERT_TRUE(
         WaitUntil([&] { return ControlText(dialog, 1004) == "大小 48 KB  已下载 16 KB"; }, 10000))
@@ -230,17 +193,13 @@ TEST_F(UpdaterRun, TwoFilesAreShownInstalledAndTheClientRestarted) {
                   "run end: installed"});
 }
 
-// Each outcome of a run as the client, the server and the run log see it. Nothing to fetch or
-// a failed manifest (never answered, not a manifest, a refused name, a release not signed by
-// PublicKey's key, older than the newest one verified here, or expired): the client hears
-// "nothing to update" once, and nothing but the manifest (and its signature) is fetched. A failed
-// download or installation (a file held open; an installation folder nothing can be written in,
-// found before any download), or a file not matching its sha256: one message, configured or
-// default, every installed file as it was, no temporary file, no restart.
+// Each outcome as the client, the server and the run log see it. Nothing to fetch or a failed
+// check (also a refused name, an older or expired release): the client hears "nothing to update"
+// once, nothing but the manifest (and signature) is fetched. A failed download or installation (a
+// file held open, a folder nothing can be written in, a wrong sha256): one message, configured
+// or default, every installed file as it was, no temporary file, no restart.
 TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
     SetEnvironmentVariableA("UPDATER_TEST_ONLY_IDLE_LIMIT_MS", "1000"); // inherited
-    std::string privateKey, publicKey, error;
-    ASSERT_TRUE(MakeSigningKey(privateKey, publicKey, error)) << error;
     const std::string content = "the new content of a.dat, signed";
     const unsigned long size = static_cast<unsigned long>(content.size());
     const char* const sha256 = "278a90192af69c6093bb32d594d6bf617d32dfabd1542d8c83b30246f046850b";
@@ -248,15 +207,10 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
     const auto signedXml = [&](const std::string& rootAttributes) {
         return Manifest({{"a.dat", size}}, sha256, rootAttributes).body;
     };
-    const auto sign = [&](const std::string& xml) {
-        std::string signature;
-        EXPECT_TRUE(SignBytes(privateKey, xml, signature, error)) << error;
-        return signature;
-    };
     const std::string serial2 = signedXml(" serial=\"2\""), serial1 = signedXml(" serial=\"1\""),
-                      expired = signedXml(" serial=\"3\" expires=\"1\""), noSerial = signedXml("");
-    std::string changed = serial2;
-    changed.back() = ' '; // one byte after signing: the last line end
+                      expired = signedXml(" serial=\"3\" expires=\"1\"");
+    std::string publicKey;
+    Sign("", &publicKey);
     const std::string withKey = "PublicKey=" + publicKey + "\r\n";
     const HttpReply twoFiles = Manifest({{"a.dat", size}, {"missing.dat", 100}});
     struct Case {
@@ -272,26 +226,21 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
     const Case cases[] = {
         {Manifest({}), "none", "manifest check: up to date"},
         {Body(twoFiles.body, 404), "none", "manifest check failed: manifest: HTTP status 404"},
-        {Body("this is not a manifest at all"), "none", "manifest check failed"},
         {Silent(), "none", "manifest check failed: WinInet error 12002"}, // a time-out
         {Manifest({{"nul.txt", 5}, {"a.dat", size}}), "none", "file nul.txt: refused"},
         {twoFiles, "更新没有成功", "download missing.dat: HTTP status 404",
          "[messages]\r\nErrorMsg=更新没有成功\r\n"},
-        {twoFiles, kDefaultError, "download missing.dat: HTTP status 404"},
         {twoFiles, kDefaultError, "install: failed", "", "", true},
         {twoFiles, kDefaultError, "run end: failed", "", "", false, false, "", true},
-        {Body(noSerial), "installed", "signature: verified", withKey, sign(noSerial)},
-        {Body(serial2), "installed", "release: serial 2, no expiry", withKey, sign(serial2)},
+        {Body(serial2), "installed", "release: serial 2, no expiry", withKey, Sign(serial2)},
         {Body(serial1), "none", "release refused: serial 1, older than serial 2", withKey,
-         sign(serial1), false, false, "2\r\n"},
-        {Body(serial2), "installed", "signature: verified", withKey, sign(serial2), false, false,
+         Sign(serial1), false, false, "2\r\n"},
+        {Body(serial2), "installed", "signature: verified", withKey, Sign(serial2), false, false,
          "2\r\n"},
         {Body(expired), "none", "release expired at 1970-01-01 00:00:01 UTC", withKey,
-         sign(expired)},
-        {Body(changed), "none", "signature: not PublicKey's signature", withKey, sign(serial2)},
-        {Body(serial2), "none", "signature: HTTP status 404", withKey},
+         Sign(expired)},
         {Body(serial2), kDefaultError, "download a.dat: content does not match its sha256", withKey,
-         sign(serial2), false, true},
+         Sign(serial2), false, true},
         {Manifest({{"a.dat", size}}, sha256, " serial=\"1\"", md5), "installed",
          "PublicKey not set", "", "", false, false, "2\r\n"},
     };
@@ -313,9 +262,7 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
         server.Set("/down/update/a.dat", Body(c.corrupt ? "THE" + content.substr(3) : content));
         server.Set("/down/update/missing.dat",
                    c.held ? Body("a file the release adds") : Body("not found", 404));
-        CKernelHandle held(c.held ? CreateFileA((*folder / "a.dat").c_str(), GENERIC_READ,
-                                                FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
-                                  : INVALID_HANDLE_VALUE);
+        const CKernelHandle held = c.held ? HoldOpen(*folder / "a.dat") : CKernelHandle();
         // The client's log is there before: its lines are appended.
         ASSERT_TRUE(WriteWholeFile(*folder / "client.log", ""));
         const std::unique_ptr<CWriteProtected> locked(c.locked ? new CWriteProtected(folder->Path())
@@ -327,29 +274,22 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
         const size_t before = server.Requests().size();
         ASSERT_TRUE(Launch());
         if (!none && !installed) {
-            EXPECT_EQ(ConfirmFailure(), outcome);
+            EXPECT_EQ(programs->ConfirmFailure(), outcome);
         }
         EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
         EXPECT_EQ(programs->CountLogLines("msg 1126"), none ? 1 : 0);
         EXPECT_EQ(programs->CountLogLines("msg close"), none ? 0 : 1);
         if (installed) {
             EXPECT_TRUE(programs->WaitClientRestarted(15000));
-            // The old a.dat was hashed and recorded. The new one replaces that record when its
-            // download was checked against an md5; else the old record, which does not match the
-            // new file's stamp, stays.
+            // The old a.dat was hashed; the digest cache takes the new one's md5 only when its
+            // download was checked against one, else the old file's record stays.
             ExpectLogged({"local files: 0 taken from the digest cache, 1 hashed"});
             CDigestCache cache((*folder / "Update").c_str());
             ASSERT_EQ(cache.Load(), CDigestCache::Loaded::Whole);
             const DigestRecord* record = cache.Find("a.dat");
             ASSERT_NE(record, nullptr);
             const bool checked = c.manifest.body.find(md5) != std::string::npos;
-            EXPECT_STREQ(record->md5, checked ? md5 : "b8adc3910cca0eb76ee3bb26e238f05d");
-            EXPECT_STREQ(record->sha256, "");
-            FileStamp stamp = {};
-            const CString install = folder->Path().c_str();
-            ASSERT_TRUE(CPathStamps(install, {"a.dat"}, VolumeSerialOf(install))
-                            .Read(install, "a.dat", stamp));
-            EXPECT_EQ(record->stamp == stamp, checked);
+            EXPECT_STREQ(record->md5, checked ? md5 : Md5Of("installed a").c_str());
         } else {
             EXPECT_EQ(programs->CountLogLines("start"), 1); // only the client the test started
         }
@@ -406,22 +346,23 @@ TEST_F(UpdaterRun, AnUnreachableSiteAndASlowClientStillGetTheUpdate) {
                   "install: the client ended after", "run end: installed"});
 }
 
-// The updater stopped, as by a crash, after a step of an installation or of the next start's
-// recovery from one, or once done: the next start finishes it first, every file whole and all
-// old or all new, and nothing of the transaction is left. Putting files back waits until the
-// client, which runs the new Quillmarket.exe and holds it, has ended, and then starts it again;
-// a committed installation is finished without closing the client; one done is never undone,
-// also once the client has applied the new updater.
+// The updater stopped, as by a crash, in an installation, in the next start's recovery, or once
+// done: the next start finishes it, every file all old or all new, nothing of it left. Putting
+// files back waits for the client (it holds the new Quillmarket.exe) and starts it again; a
+// committed one is finished without closing the client; one done is never undone.
 TEST_F(UpdaterRun, AStopMidInstallationIsCompletedByTheNextStart) {
     const std::string client = ReadWholeFile(WinePath(CLIENT_EXE_UNIX));
-    const std::vector<std::pair<std::string, std::string>> release = {
-        {"Quillmarket.exe", client + "the new client"},
-        {"a.dat", "the new content of a.dat"},
-        {"added.dat", "the new content of added.dat"},
-        {"Updater.exe", "the new content of Updater.exe"}};
+    // Each file of the release, where it is installed, what it holds there before and after.
+    const struct {
+        const char *name, *installed;
+        std::string old, fresh;
+    } release[] = {{"Quillmarket.exe", "Quillmarket.exe", client, client + "the new client"},
+                   {"a.dat", "a.dat", "old a", "the new content of a.dat"},
+                   {"added.dat", "added.dat", "", "the new content of added.dat"},
+                   {"Updater.exe", "Updater.EX_", "old updater", "the new content of Updater.exe"}};
     std::vector<std::pair<std::string, unsigned long>> listed;
     for (const auto& file : release)
-        listed.push_back({file.first, static_cast<unsigned long>(file.second.size())});
+        listed.push_back({file.name, static_cast<unsigned long>(file.fresh.size())});
     // Steps: the four downloads flushed, the journal written and flushed (5, 6), the old copies'
     // folders (7, 8), the three old files kept (9-11), the four moved in (12-15), the commit
     // written and flushed (16, 17), the clearing up. Recovering, the undo is marked (1, 2), then
@@ -439,10 +380,10 @@ TEST_F(UpdaterRun, AStopMidInstallationIsCompletedByTheNextStart) {
         Prepare("stop", Manifest(listed));
         ASSERT_TRUE(CopyFileA(WinePath(UPDATER_TEST_EXE_UNIX).c_str(),
                               (*folder / "Updater.exe").c_str(), FALSE));
-        ASSERT_TRUE(WriteWholeFile(*folder / "a.dat", "old a"));
-        ASSERT_TRUE(WriteWholeFile(*folder / "Updater.EX_", "old updater"));
-        for (const auto& file : release)
-            server.Set("/down/update/" + file.first, Body(file.second));
+        for (const auto& file : release) {
+            ASSERT_TRUE(file.old.empty() || WriteWholeFile(*folder / file.installed, file.old));
+            server.Set("/down/update/" + std::string(file.name), Body(file.fresh));
+        }
         const auto startUpdater = [&](int stop) {
             SetEnvironmentVariableA("UPDATER_TEST_STOP_AT_STEP",
                                     stop ? std::to_string(stop).c_str() : nullptr);
@@ -468,17 +409,13 @@ TEST_F(UpdaterRun, AStopMidInstallationIsCompletedByTheNextStart) {
         startUpdater(0);
 
         for (const auto& file : release) {
-            const bool updater = file.first == "Updater.exe";
-            const std::string old = file.first == "Quillmarket.exe" ? client
-                                    : file.first == "a.dat"         ? "old a"
-                                    : updater                       ? "old updater"
-                                                                    : "";
-            const std::string wanted = !c.installed         ? old
-                                       : updater && !c.stop ? "" // applied
-                                                            : file.second;
+            const bool applied =
+                c.installed && !c.stop && file.installed == std::string("Updater.EX_");
             // Whole files compared, not shown: one is a program.
-            EXPECT_TRUE(Installed(updater ? "Updater.EX_" : file.first.c_str()) == wanted)
-                << file.first << (c.installed ? " is not new" : " is not old");
+            EXPECT_TRUE(Installed(file.installed) == (applied       ? ""
+                                                      : c.installed ? file.fresh
+                                                                    : file.old))
+                << file.name << (c.installed ? " is not new" : " is not old");
         }
         EXPECT_EQ(programs->CountLogLines("msg close") - closed, c.installed      ? 0
                                                                  : c.recoveryStop ? 2
@@ -500,7 +437,7 @@ TEST_F(UpdaterRun, CancelStopsADownloadOrClosesAtOnce) {
     server.Set("/down/update/a.dat", Generated(40000, 8192));
     ASSERT_TRUE(Launch());
     ASSERT_TRUE(server.WaitStalled(kRunTimeoutMs));
-    HWND dialog = WaitWindow("", 10000);
+    HWND dialog = programs->WaitUpdaterWindow("", 10000);
     ASSERT_NE(dialog, nullptr);
     const DWORD clicked = GetTickCount();
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
@@ -515,11 +452,11 @@ TEST_F(UpdaterRun, CancelStopsADownloadOrClosesAtOnce) {
     // being moved are still all placed (waiting for one briefly in use), then the restart.
     Prepare("cancel32", Manifest({{"gone.dat", 100}}));
     ASSERT_TRUE(Launch());
-    HWND box = WaitWindow("提示", 30000);
+    HWND box = programs->WaitUpdaterWindow("提示", 30000);
     ASSERT_NE(box, nullptr);
     dialog = GetWindow(box, GW_OWNER);
     ASSERT_NE(dialog, nullptr);
-    ClickCancel(dialog);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, 10000));
     if (IsWindow(box))
         SendMessageA(box, WM_COMMAND, IDOK, 0);
@@ -529,9 +466,8 @@ TEST_F(UpdaterRun, CancelStopsADownloadOrClosesAtOnce) {
     ASSERT_TRUE(WriteWholeFile(*folder / "busy.dat", "old busy"));
     server.Set("/down/update/busy.dat", Generated(12000));
     // The installed file is held open without delete sharing, as a slow client would.
-    HANDLE busy = CreateFileA((*folder / "busy.dat").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+    std::unique_ptr<CKernelHandle> busy(new CKernelHandle(HoldOpen(*folder / "busy.dat")));
+    ASSERT_TRUE(busy->IsValid());
     ASSERT_TRUE(Launch());
     ASSERT_TRUE(WaitUntil(
         [&] {
@@ -539,9 +475,9 @@ TEST_F(UpdaterRun, CancelStopsADownloadOrClosesAtOnce) {
             return dialog && !IsWindowEnabled(GetDlgItem(dialog, IDCANCEL));
         },
         30000));
-    ClickCancel(dialog);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, 10000));
-    CloseHandle(busy);
+    busy.reset();
     EXPECT_EQ(programs->WaitUpdater(kRunTimeoutMs), 0);
     EXPECT_EQ(Installed("busy.dat"), GeneratedContent(12000));
     EXPECT_TRUE(programs->WaitClientRestarted(15000));

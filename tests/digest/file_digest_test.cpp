@@ -1,47 +1,41 @@
 #include "digest/file_digest.h"
+#include "digest/file_sha256.h"
 
 #include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
-#include <wincrypt.h>
-#include <windows.h>
 
-using testsupport::InstallFolder;
-using testsupport::WriteWholeFile;
+using namespace testsupport;
 
 namespace {
 
-// The same digest from Windows' CryptoAPI, as lower-case hexadecimal text.
-std::string ReferenceMd5(const std::string& bytes) {
-    HCRYPTPROV provider = 0;
-    HCRYPTHASH hash = 0;
-    BYTE value[16];
+// The digest of bytes from Windows' CryptoAPI, as lower-case hexadecimal text.
+std::string Reference(ALG_ID algorithm, const std::string& bytes) {
+    CCryptProv provider;
+    CCryptHash hash; // destroyed before its context
+    BYTE value[32];
     DWORD size = sizeof value;
-    std::string text = "no reference";
-    if (CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
-        CryptCreateHash(provider, CALG_MD5, 0, 0, &hash) &&
-        CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()),
-                      static_cast<DWORD>(bytes.size()), 0) &&
-        CryptGetHashParam(hash, HP_HASHVAL, value, &size, 0)) {
-        text.clear();
-        for (BYTE b : value)
-            text += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
-    }
-    if (hash)
-        CryptDestroyHash(hash);
-    if (provider)
-        CryptReleaseContext(provider, 0);
+    if (!provider.AcquireVerifyContext() || !hash.Create(provider.Get(), algorithm) ||
+        !CryptHashData(hash.Get(), reinterpret_cast<const BYTE*>(bytes.data()),
+                       static_cast<DWORD>(bytes.size()), 0) ||
+        !CryptGetHashParam(hash.Get(), HP_HASHVAL, value, &size, 0))
+        return "no reference";
+    std::string text;
+    for (DWORD i = 0; i < size; ++i)
+        text += {"0123456789abcdef"[value[i] >> 4], "0123456789abcdef"[value[i] & 15]};
     return text;
 }
 
 } // namespace
 
-// Known digests, then sizes around the 64-byte block and the file reads, up to mebibytes, against
-// Windows' MD5: each as a file and through Update in pieces (partial blocks carried over).
+// Known MD5s, then sizes around the 64-byte block and the file reads, up to mebibytes, against
+// Windows' MD5 and SHA-256: each as a file, the MD5 also through Update in pieces (partial blocks
+// carried over). A SHA-256 matches only in the manifest's form, lower-case.
 TEST(FileDigest, KnownDigestsAndBoundariesAsFileAndInPieces) {
     InstallFolder folder("digest");
     std::vector<std::pair<std::string, std::string>> cases = {
@@ -59,12 +53,18 @@ TEST(FileDigest, KnownDigestsAndBoundariesAsFileAndInPieces) {
             x ^= x << 13, x ^= x >> 17, x ^= x << 5;
             c = static_cast<char>(x >> 24);
         }
-        cases.emplace_back(bytes, ReferenceMd5(bytes));
+        cases.emplace_back(bytes, Reference(CALG_MD5, bytes));
     }
     for (const auto& c : cases) {
         const std::string path = folder / ("case" + std::to_string(&c - &cases[0]));
         ASSERT_TRUE(WriteWholeFile(path, c.first));
         EXPECT_EQ(CFileDigest::DigestFile(path.c_str()).GetString(), c.second) << path;
+        std::string sha256, upper;
+        EXPECT_TRUE(FileSha256(path.c_str(), sha256));
+        EXPECT_EQ(sha256, Reference(CALG_SHA_256, c.first)) << path;
+        EXPECT_TRUE(FileMatchesSha256(path.c_str(), sha256));
+        std::transform(sha256.begin(), sha256.end(), std::back_inserter(upper), ::toupper);
+        EXPECT_FALSE(FileMatchesSha256(path.c_str(), upper));
         for (size_t piece : {1, 63, 1000}) {
             CFileDigest context;
             for (size_t done = 0; done < c.first.size(); done += piece)
@@ -75,16 +75,14 @@ TEST(FileDigest, KnownDigestsAndBoundariesAsFileAndInPieces) {
     }
 }
 
+// Neither digest is taken of a file that another program holds open for writing.
 TEST(FileDigest, ReadersMayShareButAWriterMakesTheOpenThrow) {
     InstallFolder folder("digest");
     const std::string shared = folder / "shared.bin", written = folder / "written.bin";
     ASSERT_TRUE(WriteWholeFile(shared, "abc") && WriteWholeFile(written, "abc"));
     ASSERT_TRUE(CreateDirectoryA((folder / "folder").c_str(), nullptr));
-    const HANDLE reader = CreateFileA(shared.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, 0, nullptr),
-                 writer = CreateFileA(written.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
-    ASSERT_TRUE(reader != INVALID_HANDLE_VALUE && writer != INVALID_HANDLE_VALUE);
+    const CKernelHandle reader = HoldOpen(shared), writer = HoldOpen(written, GENERIC_WRITE);
+    ASSERT_TRUE(reader.IsValid() && writer.IsValid());
     EXPECT_STREQ(CFileDigest::DigestFile(shared.c_str()), "900150983cd24fb0d6963f7d28e17f72");
 
     const std::pair<std::string, int> refused[] = {
@@ -93,6 +91,8 @@ TEST(FileDigest, ReadersMayShareButAWriterMakesTheOpenThrow) {
         {folder / "folder", -1}, // any cause
     };
     for (const auto& c : refused) {
+        std::string sha256;
+        EXPECT_FALSE(FileSha256(c.first.c_str(), sha256)) << c.first;
         try {
             CFileDigest::DigestFile(c.first.c_str());
             ADD_FAILURE() << c.first << " was digested";
@@ -101,6 +101,4 @@ TEST(FileDigest, ReadersMayShareButAWriterMakesTheOpenThrow) {
             e->Delete();
         }
     }
-    CloseHandle(reader);
-    CloseHandle(writer);
 }

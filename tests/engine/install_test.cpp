@@ -1,7 +1,6 @@
-// The installation as a transaction under stops: a power cut after any step it takes on the
-// disk (installing, undoing, or recovering from an earlier cut), and the next start, leave every
-// file entirely old or entirely new. And the journal's reader, on whole, cut short and garbled
-// journals.
+// The installation as a transaction: a power cut after any step it takes on the disk (installing,
+// undoing, or recovering from an earlier cut), then the next start, leave every file all old or
+// all new. And the journal's reader, on whole, cut short and garbled journals.
 #include "engine/install/disk_steps.h"
 #include "engine/install/install_recovery.h"
 #include "engine/install/installer.h"
@@ -17,11 +16,6 @@ using namespace testsupport;
 namespace {
 
 struct StopHere {};
-
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 // What a power cut leaves on a disk that keeps, as NTFS does, a file's data only once it is
 // flushed, and its names in the order they changed: each up to the next flush or rename written
@@ -43,7 +37,7 @@ public:
         case DiskStep::Flush:
             m_dirty.erase(path);
             m_links.clear(); // the log up to here is on the disk
-            m_journalFlushes += EndsWith(path, "install.jnl");
+            m_journalFlushes += PathMatchSpecA(path.c_str(), "*\\install.jnl");
             break;
         case DiskStep::Move:
             m_unwritten += !(step.dwFlags & MOVEFILE_WRITE_THROUGH);
@@ -63,7 +57,8 @@ public:
         case DiskStep::Folder:
             break;
         }
-        if (step.kind != DiskStep::Flush && EndsWith(path, ".dtm") && !m_toRemove.empty()) {
+        if (step.kind != DiskStep::Flush && PathMatchSpecA(path.c_str(), "*.dtm") &&
+            !m_toRemove.empty()) {
             DeleteFileA(m_toRemove.c_str());
             m_toRemove.clear();
         }
@@ -103,35 +98,8 @@ private:
     std::string m_toRemove;
 };
 
-// A folder on another volume than the installation (Wine's temporary folder is in its prefix).
-class COtherVolumeFolder {
-public:
-    COtherVolumeFolder()
-        : m_path("Z:\\dev\\shm\\updater-tests-" + std::to_string(GetCurrentProcessId())) {
-        CreateDirectoryA(m_path.c_str(), nullptr);
-    }
-    ~COtherVolumeFolder() { RemoveFolderTree(m_path); }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 // The last one is new, in two folders that the installation makes.
 const char* const kNames[] = {"a.dat", "b.dat", "c.dat", "data\\new\\added.dat"};
-
-// "name=old|new|none|other " for each file, as its content shows.
-std::string Contents(const InstallFolder& folder) {
-    std::string out;
-    for (const char* name : kNames) {
-        const std::string path = folder / name, data = ReadWholeFile(path);
-        out += std::string(name) + (!PathFileExistsA(path.c_str())       ? "=none "
-                                    : data == std::string("old ") + name ? "=old "
-                                    : data == std::string("new ") + name ? "=new "
-                                                                         : "=other ");
-    }
-    return out;
-}
 
 // A recovery cut after step `stop` (none when 0), then the next start's; whether it was cut.
 bool RecoverAfterCut(const std::string& temp, int stop) {
@@ -156,9 +124,9 @@ bool Trial(int stop, int recoveryStop, bool otherVolume, bool failing, bool& rec
                  std::to_string(recoveryStop));
     // Flushing costs little on the memory-backed volume: the folders are there unless they
     // must be on two volumes.
-    COtherVolumeFolder elsewhere;
+    InstallFolder elsewhere("crash-volume", "Z:\\dev\\shm\\");
     InstallFolder folder("crash", otherVolume ? "" : elsewhere.Path());
-    const std::string temp = otherVolume ? elsewhere.Path() : folder / "t";
+    const std::string temp = (otherVolume ? elsewhere : folder) / "t";
     CreateDirectoryA(temp.c_str(), nullptr);
     std::vector<InstallItem> items;
     CPowerCut install(stop);
@@ -187,21 +155,21 @@ bool Trial(int stop, int recoveryStop, bool otherVolume, bool failing, bool& rec
 
     // New once the commit record is on the disk: the journal's second flush.
     const bool committed = installed || (!failing && install.m_journalFlushes >= 2);
-    std::string expected;
-    for (const char* name : kNames)
-        expected += std::string(name) + (committed           ? "=new "
-                                         : name == kNames[3] ? "=none "
-                                                             : "=old ");
-    EXPECT_EQ(Contents(folder), expected);
+    for (const char* name : kNames) {
+        const std::string path = folder / name, wanted = committed ? std::string("new ") + name
+                                                         : name == kNames[3]
+                                                             ? "none"
+                                                             : std::string("old ") + name;
+        EXPECT_EQ(Exists(path) ? ReadWholeFile(path) : "none", wanted);
+        EXPECT_FALSE(Exists(StagingNameOf(path))) << name;
+    }
     EXPECT_EQ(PathIsDirectoryA((folder / "data").c_str()) != FALSE, committed);
     EXPECT_EQ(install.m_unwritten, 0);
     if (!install.Reached()) { // the whole installation: another volume is reached by copies
         EXPECT_EQ(install.m_copies > 0, otherVolume);
     }
     for (const char* leftover : {"install.jnl", "aside"})
-        EXPECT_FALSE(PathFileExistsA((temp + "\\" + leftover).c_str())) << leftover;
-    for (const char* name : kNames)
-        EXPECT_FALSE(PathFileExistsA(StagingNameOf(folder / name).c_str())) << name;
+        EXPECT_FALSE(Exists(temp + "\\" + leftover)) << leftover;
     return install.Reached();
 }
 
@@ -272,9 +240,9 @@ TEST(InstallationStops, TheJournalCountsWholeRecordsOnly) {
         EXPECT_EQ(CInstallJournal(temp.c_str()).Read(read), c.state);
         EXPECT_EQ(read.moves.size(), c.state == JournalState::None ? 0u : 1u);
         EXPECT_NE(CompleteUnfinishedInstallation(temp.c_str()), Recovery::Kept);
-        EXPECT_EQ(PathFileExistsA(added.c_str()) != FALSE,
+        EXPECT_EQ(Exists(added),
                   c.state == JournalState::None || c.state == JournalState::Committed);
-        EXPECT_FALSE(PathFileExistsA((temp + "\\install.jnl").c_str()));
+        EXPECT_FALSE(Exists(temp + "\\install.jnl"));
     }
 }
 

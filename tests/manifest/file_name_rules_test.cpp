@@ -11,8 +11,10 @@ TEST(RunAddFile, AcceptsOnlyNamesThatStayInsideAndFit) {
          {"client.exe", "data\\maps.pak", "a..b.txt", "0123456789012345678901234567890",
           "console.dat", "com10.dat", "lpt.txt", "com1x", "x.con", "data\\auxiliary"})
         EXPECT_TRUE(run.AddFile(name, nullptr)) << name;
-    ASSERT_EQ(run.Files().size(), 10u);
+    EXPECT_TRUE(run.AddFile("a.dat", "local.dat"));
+    ASSERT_EQ(run.Files().size(), 11u);
     EXPECT_STREQ(run.Files()[1].szLocalName, "data\\maps.pak");
+    EXPECT_STREQ(run.Files()[10].szLocalName, "local.dat");
     run.SetFiles({});
     const char* refused[] = {
         "01234567890123456789012345678901", // 32 characters: no room for the terminator
@@ -35,19 +37,4 @@ TEST(RunAddFile, AcceptsOnlyNamesThatStayInsideAndFit) {
     for (const std::string& digest : {"B" + sha.substr(1), sha.substr(1), sha + "0", "x" + sha})
         EXPECT_FALSE(run.AddFile("ok.txt", nullptr, nullptr, digest.c_str())) << digest;
     EXPECT_EQ(run.Files().size(), 0u);
-}
-
-TEST(RunAddFile, KeepsOrderAndDuplicates) {
-    const char sha[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
-    CUpdateRun run;
-    run.AddFile("b.dat", nullptr);
-    run.AddFile("a.dat", "local.dat");
-    run.AddFile("b.dat", nullptr, nullptr, sha);
-    ASSERT_EQ(run.Files().size(), 3u);
-    EXPECT_STREQ(run.Files()[0].szSha256, "");
-    EXPECT_STREQ(run.Files()[2].szSha256, sha);
-    EXPECT_STREQ(run.Files()[0].szLocalName, "b.dat");
-    EXPECT_STREQ(run.Files()[1].szRemoteName, "a.dat");
-    EXPECT_STREQ(run.Files()[1].szLocalName, "local.dat");
-    EXPECT_STREQ(run.Files()[2].szRemoteName, "b.dat");
 }

@@ -3,9 +3,7 @@
 // Keys and signatures are made with CryptoAPI directly, independently of mkmanifest.
 #include "manifest/manifest_signature.h"
 
-#include "digest/file_sha256.h"
 #include "framework/crypt_handles.h"
-#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +11,9 @@
 #include <wincrypt.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
-
-using namespace testsupport;
 
 namespace {
 
@@ -121,36 +116,4 @@ TEST(ManifestSignatureTest, OnlyTheExactBytesSignedByAWellFormedKeyVerify) {
         EXPECT_EQ(DecodePublicKey(c.publicKey, blob), wellFormed) << c.what;
         EXPECT_EQ(VerifyManifestSignature(c.publicKey, c.data, c.signature), c.verifies) << c.what;
     }
-}
-
-// Known SHA-256 values; the million bytes take many reads. A file that another program holds
-// open for writing is not read, as for the MD5.
-TEST(ManifestSignatureTest, FileSha256MatchesKnownValues) {
-    InstallFolder folder{"sha256"};
-    const struct {
-        std::string content, sha256;
-    } cases[] = {
-        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {std::string(1000000, 'a'),
-         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
-    };
-    const std::string path = folder / "file.dat";
-    for (const auto& c : cases) {
-        ASSERT_TRUE(WriteWholeFile(path, c.content));
-        std::string hex;
-        EXPECT_TRUE(FileSha256(path.c_str(), hex));
-        EXPECT_EQ(hex, c.sha256);
-        EXPECT_TRUE(FileMatchesSha256(path.c_str(), c.sha256));
-    }
-    std::string upper = cases[2].sha256, hex;
-    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-    EXPECT_FALSE(FileMatchesSha256(path.c_str(), upper)); // the manifest's form only
-    EXPECT_FALSE(FileMatchesSha256(path.c_str(), cases[0].sha256));
-    EXPECT_FALSE(FileSha256((folder / "missing.dat").c_str(), hex));
-    HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(FileMatchesSha256(path.c_str(), cases[2].sha256));
-    CloseHandle(writer);
 }

@@ -1,6 +1,5 @@
-// mkmanifest.exe run as a publishing script runs it: what it writes is read back by the
-// updater's own manifest check over HTTP, a signed release verifies under the key the tool
-// printed, and a refusal fails the run and writes nothing.
+// mkmanifest.exe run as a publisher runs it: the updater's own check reads what it writes, a
+// signed release verifies under the key it printed, a refusal fails the run and writes nothing.
 #include "manifest/block_index.h"
 #include "manifest/manifest_check.h"
 #include "manifest/manifest_signature.h"
@@ -10,10 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
-#include <shlwapi.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <ctime>
 #include <regex>
 #include <string>
@@ -39,8 +36,8 @@ protected:
     }
     std::string Manifest() const { return ReadWholeFile(m_release + "\\update.xml"); }
     bool NoTemporaries() const {
-        return !PathFileExistsA((m_release + "\\update.xml.tmp").c_str()) &&
-               !PathFileExistsA((m_release + "\\update.xml.sig.tmp").c_str());
+        return !Exists(m_release + "\\update.xml.tmp") &&
+               !Exists(m_release + "\\update.xml.sig.tmp");
     }
     // The updater's check of an installation against the served update.xml (and the signature
     // beside it, with a key); fills m_queued and m_total.
@@ -68,17 +65,9 @@ protected:
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
         HANDLE out = CreateFileA((m_root / "out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                  &inherit, CREATE_ALWAYS, 0, nullptr);
-        std::string line = "\"Z:" MKMANIFEST_EXE_UNIX "\" ";
-        std::replace(line.begin(), line.end(), '/', '\\');
-        line += arguments;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = startup.hStdError = out;
         PROCESS_INFORMATION info = {};
         DWORD code = 12345; // not started
-        if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                           &info)) {
+        if (StartProgram("\"" + WinePath(MKMANIFEST_EXE_UNIX) + "\" " + arguments, info, "", out)) {
             WaitForSingleObject(info.hProcess, INFINITE);
             GetExitCodeProcess(info.hProcess, &code);
             CloseHandle(info.hThread);
@@ -97,10 +86,9 @@ protected:
     Names m_queued;
 };
 
-// Awkward names (escaped in the XML, which otherwise would not parse), a Chinese one (UTF-8 in
-// the file, ANSI in the updater), subfolders and the longest accepted name all survive the trip:
-// an empty installation queues every file, the release itself is up to date. A file of 1 MiB
-// gets its block index beside it, which is no file of the release when the tool runs again.
+// Awkward names (escaped in the XML), a Chinese one (UTF-8 in the file, ANSI in the updater),
+// subfolders and the longest name survive the trip: an empty installation queues every file, the
+// release is up to date. A 1 MiB file gets a block index, no file of the release at the next run.
 TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
     const char kChinese[] = "数据.txt";
     const char kLongest[] = "abcdefghijklmnopqrstuvwxyz01.da"; // 31 characters
@@ -120,16 +108,13 @@ TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
     CBlockIndex index;
     EXPECT_TRUE(index.Parse(ReadWholeFile(m_release + "\\a.dat.blocks")));
     EXPECT_EQ(index.FileSize(), 1u << 20);
-    EXPECT_NE(Manifest().find("filename=\"a.dat\" filesize=\"1048576\""), std::string::npos);
     EXPECT_NE(Manifest().find(" blocks=\"a.dat.blocks\" blocksmd5=\""), std::string::npos);
     EXPECT_EQ(Manifest().find("blocks=\"empty.dat"), std::string::npos);
-    // A non-ASCII name goes on the wire as its ANSI bytes: the publisher is told; a folder is
-    // no matter for a warning.
-    EXPECT_EQ(m_output.find("warning: sub"), std::string::npos);
+    // A non-ASCII name goes on the wire as its ANSI bytes: the publisher is told, of it alone.
     EXPECT_NE(m_output.find(std::string("warning: ") + kChinese + " is not plain ASCII"),
               std::string::npos)
         << m_output;
-    EXPECT_EQ(m_output.find("warning: a.dat"), std::string::npos);
+    EXPECT_EQ(m_output.find("warning:"), m_output.rfind("warning:")) << m_output;
     EXPECT_NE(Manifest().find("    <file filename=\"R&amp;D&apos;s.dat\" filesize=\"24\" "
                               "fileversion=\"2.0 &quot;beta&quot; &lt;R&amp;D&gt;\" md5=\""),
               std::string::npos)
@@ -141,7 +126,6 @@ TEST_F(ManifestWriterTest, UpdatersCheckReadsWhatTheToolWrites) {
                                "sub\\update.xml", kChinese}));
     EXPECT_EQ(m_total, (1u << 20) + 9u + 0u + 24u + 3u + 46u + 8u);
     EXPECT_FALSE(Check(m_release + "\\"));
-    EXPECT_TRUE(m_queued.empty());
 }
 
 // One key made by the tool signs the release: the signature verifies under the printed public
@@ -178,9 +162,6 @@ TEST_F(ManifestWriterTest, SignedReleaseVerifiesUnderThePrintedKey) {
                              "414140de5dae2223b00361a396177a9cb410ff61f20015ad\"/>"),
               std::string::npos)
         << signedXml;
-    EXPECT_NE(signedXml.find("sha256=\"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7"
-                             "852b855\"/>"),
-              std::string::npos);
     EXPECT_TRUE(NoTemporaries());
     ASSERT_TRUE(Check(m_empty.Path(), publicKey));
     EXPECT_EQ(m_queued, (Names{"a.dat", "sub\\empty.dat"}));
@@ -266,53 +247,47 @@ TEST_F(ManifestWriterTest, VerifyNamesEveryProblemOfAPublishedSite) {
     ASSERT_EQ(RunTool("2.0", "--sign \"" + key + "\" "), 0) << m_output;
     const std::string manifest = Manifest(),
                       signature = ReadWholeFile(m_release + "\\update.xml.sig");
+    enum Site { Signed, Unsigned, OtherSignature, Expired };
     const struct {
         const char* what;
-        std::string manifest, signature, key;
+        Site site;
         std::vector<std::pair<std::string, HttpReply>> served; // instead of the release's files
-        int exit;
-        Names expected;
+        Names expected; // "is sound" (exit 0), or each problem (exit 1)
     } cases[] = {
-        {"sound", manifest, signature, publicKey, {}, 0, {"is sound"}},
-        {"sound, unsigned", manifest, "", "", {}, 0, {"is sound"}},
-        // Slow enough for the progress line.
-        {"one missing, one stale, one cut short",
-         manifest,
-         signature,
-         publicKey,
+        {"sound", Signed, {}, {"is sound"}},
+        {"sound, unsigned", Unsigned, {}, {"is sound"}},
+        {"one missing, one stale, one cut short (slow enough for the progress line)",
+         Signed,
          {{"a.dat", Body("", 404)},
           {"b.dat", Body("the SECOND file of the release")},
           {chinese, Trickle("the third", 1, 150)}},
-         1,
          {"a.dat: missing: HTTP status 404\r\n", "b.dat: wrong digest: md5 ",
           chinese + ": wrong size: the site sends 9 bytes, the manifest lists 35",
           "mkmanifest: checking 3 of 3, " + chinese, "3 problem(s) found"}},
         {"a non-ASCII name answering 404",
-         manifest,
-         signature,
-         publicKey,
+         Signed,
          {{chinese, Body("", 404)}},
-         1,
          {chinese + ": missing: HTTP status 404; the name is not plain ASCII"}},
         {"another manifest's signature",
-         manifest,
-         expiredSig,
-         publicKey,
+         OtherSignature,
          {},
-         1,
          {"update.xml: signature: not PublicKey's signature of the manifest"}},
-        {"expired", expired, expiredSig, publicKey, {}, 1, {"update.xml: expired at "}},
+        {"expired", Expired, {}, {"update.xml: expired at "}},
     };
     const std::string site = m_server.Url("/site");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        m_server.SetPrefix("/site/update/update.xml?", Body(c.manifest));
-        m_server.SetPrefix("/site/update/update.xml.sig?", Body(c.signature));
+        m_server.SetPrefix("/site/update/update.xml?",
+                           Body(c.site == Expired ? expired : manifest));
+        m_server.SetPrefix("/site/update/update.xml.sig?", Body(c.site == Signed     ? signature
+                                                                : c.site == Unsigned ? ""
+                                                                                     : expiredSig));
         for (const auto& file : files)
             m_server.Set("/site/update/" + file.first, Body(file.second));
         for (const auto& file : c.served)
             m_server.Set("/site/update/" + file.first, file.second);
-        EXPECT_EQ(Run("--verify " + site + " " + c.key), c.exit);
+        EXPECT_EQ(Run("--verify " + site + " " + (c.site == Unsigned ? "" : publicKey)),
+                  c.expected[0] == "is sound" ? 0 : 1);
         for (const std::string& text : c.expected)
             EXPECT_NE(m_output.find(text), std::string::npos) << text << " in\n" << m_output;
     }

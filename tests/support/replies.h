@@ -20,14 +20,6 @@ inline HttpReply Generated(unsigned long long size, long long stallAfter = -1) {
     return reply;
 }
 
-// A body shorter than its Content-Length on a connection then kept open, as a server that
-// lies about the length would keep it.
-inline HttpReply Lying(unsigned long long size, long long announced) {
-    HttpReply reply = Generated(size, static_cast<long long>(size));
-    reply.announcedLength = announced;
-    return reply;
-}
-
 inline HttpReply Silent() {
     HttpReply reply;
     reply.answer = false;

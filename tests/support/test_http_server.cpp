@@ -1,7 +1,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include "test_http_server.h"
+#include "replies.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -18,13 +18,6 @@ constexpr std::size_t kMaxHead = 64 * 1024;      // request data is untrusted
 constexpr unsigned long long kChunk = 64 * 1024; // generated bodies never exist whole
 
 using UniqueHandle = std::unique_ptr<void, decltype(&CloseHandle)>;
-
-HttpReply NotFound() {
-    HttpReply reply;
-    reply.status = 404;
-    reply.body = "404 Not Found\n";
-    return reply;
-}
 
 UniqueHandle NewEvent() {
     return UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr), &CloseHandle);
@@ -43,10 +36,10 @@ unsigned char GeneratedByte(unsigned long long index) {
 struct TestHttpServer::Impl {
     mutable std::mutex mu; // guards the rules, the log and the stall count
     std::condition_variable cv;
-    std::map<std::string, HttpReply> exact, prefixes;
-    std::map<std::string, std::vector<HttpReply>> sequences;
+    std::map<std::string, HttpReply> prefixes;
+    std::map<std::string, std::vector<HttpReply>> sequences; // for exact targets
     unsigned long long bodyBytes = 0;
-    HttpReply fallback = NotFound();
+    const HttpReply fallback = Body("404 Not Found\n", 404);
     std::vector<std::string> lines;
     int stalled = 0;
     unsigned releases = 0;
@@ -133,9 +126,7 @@ struct TestHttpServer::Impl {
         std::string text =
             "HTTP/1.1 " + std::to_string(ranged ? 206 : reply.status) + " Status\r\n";
         if (reply.sendContentLength)
-            text += "Content-Length: " +
-                    std::to_string(reply.announcedLength < 0 ? end - from : reply.announcedLength) +
-                    "\r\n";
+            text += "Content-Length: " + std::to_string(end - from) + "\r\n";
         if (ranged)
             text += "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(end - 1) +
                     "/" + std::to_string(size) + "\r\n";
@@ -179,9 +170,6 @@ struct TestHttpServer::Impl {
                 sequence->second.erase(sequence->second.begin());
             return next;
         }
-        const auto hit = exact.find(target);
-        if (hit != exact.end())
-            return hit->second;
         // Matching prefixes are prefixes of each other: the longest comes last in the map.
         const HttpReply* best = &fallback;
         for (const auto& rule : prefixes)
@@ -271,27 +259,17 @@ void TestHttpServer::Stop() {
     WSACleanup();
 }
 
-unsigned short TestHttpServer::Port() const {
-    return ntohs(impl_->addr.sin_port);
-}
-
 std::string TestHttpServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(Port()) + path;
+    return "http://127.0.0.1:" + std::to_string(ntohs(impl_->addr.sin_port)) + path;
 }
 
 void TestHttpServer::Set(const std::string& path, HttpReply reply) {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    impl_->exact[path] = std::move(reply);
+    SetSequence(path, {std::move(reply)});
 }
 
 void TestHttpServer::SetPrefix(const std::string& prefix, HttpReply reply) {
     std::lock_guard<std::mutex> lock(impl_->mu);
     impl_->prefixes[prefix] = std::move(reply);
-}
-
-void TestHttpServer::SetDefault(HttpReply reply) {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    impl_->fallback = std::move(reply);
 }
 
 void TestHttpServer::SetSequence(const std::string& path, std::vector<HttpReply> replies) {

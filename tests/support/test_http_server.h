@@ -15,8 +15,7 @@ struct HttpReply {
     std::string body; // ignored when generatedSize > 0
     // false: no Content-Length; the body ends when the connection closes.
     bool sendContentLength = true;
-    long long announcedLength = -1; // >= 0: announced instead of the size (a body cut short)
-    long long stallAfter = -1;      // >= 0: send this many body bytes, then stall until Release()
+    long long stallAfter = -1; // >= 0: send this many body bytes, then stall until Release()
     unsigned long long generatedSize = 0; // > 0: the body is GeneratedByte(0 .. size - 1)
     bool answer = true; // false: read the request, send nothing, stall until Release()
     bool reset = false; // read the request, then close the connection without a reply
@@ -40,14 +39,12 @@ public:
     bool Start(); // false on failure or when already running
     // Ends every connection (stalled ones too) and joins all threads. Start() may follow.
     void Stop();
-    unsigned short Port() const;
     std::string Url(const std::string& path) const; // "http://127.0.0.1:PORT" + path
 
     // Reply for a request target equal to `path`, query string included; else for the longest
-    // matching prefix; else the default (initially a 404 with a short text body).
+    // matching prefix; else a 404 with a short text body.
     void Set(const std::string& path, HttpReply reply);
     void SetPrefix(const std::string& prefix, HttpReply reply);
-    void SetDefault(HttpReply reply);
     // Replies for `path` in turn, one a request; the last one answers every later request.
     void SetSequence(const std::string& path, std::vector<HttpReply> replies);
 

@@ -1,6 +1,5 @@
-// Linked only into test programs and the test build of the updater: the network limits
-// shortened through variables, so that a test need not wait the shipped 30 and 60 seconds, nor the
-// second before a retry. A value can only shorten a limit.
+// Test programs and the test build of the updater only: the network limits (30 s, 60 s, the
+// second before a retry) shortened through variables. A value can only shorten a limit.
 #include "framework/network_limits.h"
 
 #include <stdlib.h>
