@@ -22,6 +22,10 @@ BOOL CUpdaterApp::InitInstance() {
     CoInitialize(nullptr);
 
     m_pController = std::make_unique<CUpdateController>();
+    // Nothing to update: the client has been told so, and the process ends without the window
+    // ever being made (making it, hidden, would be most of such a start's time).
+    if (!m_pController->Check())
+        return FALSE;
     m_pUpdaterDlg = std::make_unique<CUpdaterDlg>(*m_pController, nullptr);
     m_pMainWnd = m_pUpdaterDlg.get();
     if (!m_pUpdaterDlg->Create(IDD_UPDATER, nullptr)) {
@@ -30,7 +34,6 @@ BOOL CUpdaterApp::InitInstance() {
         m_nExitCode = 1;
         return FALSE;
     }
-    // The window is laid out but hidden; the controller decides whether it ever shows.
     m_pController->Start(*m_pUpdaterDlg);
     return TRUE;
 }

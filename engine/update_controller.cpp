@@ -8,6 +8,7 @@
 #include "manifest/manifest_check.h"
 #include "protocol/client_protocol.h"
 
+#include <shlwapi.h>
 #include <stdlib.h>
 #include <time.h>
 
@@ -61,32 +62,34 @@ void HandShake(const CClientProcess& client, bool bUpdate) {
 
 } // namespace
 
-void CUpdateController::Start(IUpdateView& view) {
-    const CClientProcess client;
+bool CUpdateController::Check() {
     m_settings = ReadUpdateSettings();
     LogStart(m_settings);
-    const bool clientClosed = CompleteEarlierInstallation(m_settings.tempDir, client);
-    m_run.Init(&view, m_settings.baseUrls[0], m_settings.tempDir, m_settings.installDir);
-    ManifestCheckResult check = CheckManifest(ManifestCheckRequest{
-        m_settings.installDir, m_settings.tempDir, ManifestUrls(), m_settings.publicKey});
+    const bool clientClosed = CompleteEarlierInstallation(m_settings.tempDir, m_client);
+    // The check keeps what it learns for the next start in the temporary folder.
+    if (!PathIsDirectoryA(m_settings.tempDir))
+        CreateDirectoryA(m_settings.tempDir, nullptr);
+    m_check = CheckManifest(ManifestCheckRequest{m_settings.installDir, m_settings.tempDir,
+                                                 ManifestUrls(), m_settings.publicKey});
     // An unfinished installation may still need its downloads.
     if (!CInstallJournal(m_settings.tempDir).Exists())
-        RemoveStaleDownloads(m_settings.tempDir, check.files);
-    const bool update = !check.files.empty();
+        RemoveStaleDownloads(m_settings.tempDir, m_check.files);
+    const bool update = !m_check.files.empty();
     if (clientClosed && !update) {
         RunLog().Write("run end: nothing to update; the client closed for the recovery restarts");
         RestartClient();
     } else {
-        HandShake(client, update);
+        HandShake(m_client, update);
     }
-    if (!update) {
-        view.CloseUnseen();
-        return;
-    }
-    const DWORD total = TotalSize(check.files);
-    m_run.SetFiles(std::move(check.files));
-    m_run.SetSites(m_settings.baseUrls, check.site);
-    m_run.SetClientProcess(client.DuplicateProcessHandle());
+    return update;
+}
+
+void CUpdateController::Start(IUpdateView& view) {
+    m_run.Init(&view, m_settings.baseUrls[0], m_settings.tempDir, m_settings.installDir);
+    const DWORD total = TotalSize(m_check.files);
+    m_run.SetFiles(std::move(m_check.files));
+    m_run.SetSites(m_settings.baseUrls, m_check.site);
+    m_run.SetClientProcess(m_client.DuplicateProcessHandle());
     view.ShowProgress(total);
     m_run.Start();
 }

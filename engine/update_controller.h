@@ -4,9 +4,11 @@
 // window of its own: it tells the update window what to show through IUpdateView.
 #pragma once
 
+#include "engine/client_process.h"
 #include "engine/update_notify.h"
 #include "engine/update_run.h"
 #include "engine/update_settings.h"
+#include "manifest/manifest_check.h"
 
 // The update window as the controller sees it. It also receives the run's events, on the
 // worker thread.
@@ -15,8 +17,6 @@ public:
     // Files are to be fetched: lay out and show the progress, the overall bar ranging over
     // dwTotalBytes. The run starts right after.
     virtual void ShowProgress(DWORD dwTotalBytes) = 0;
-    // Nothing to update: close without ever having been shown.
-    virtual void CloseUnseen() = 0;
 
 protected:
     ~IUpdateView() = default;
@@ -28,11 +28,12 @@ public:
     CUpdateController(const CUpdateController&) = delete;
     CUpdateController& operator=(const CUpdateController&) = delete;
 
-    // The whole start-up sequence, in this order: the client's window found, the settings read
-    // and logged, an unfinished earlier installation completed (once the client has closed, when
-    // it puts files back), the manifest checked, the client told "nothing to update" (or started
-    // again when it was closed for the recovery) and the view closed unseen, or the client asked
-    // to close and the progress shown and the run started.
+    // The start-up sequence, in this order: the client's window found (when the controller is
+    // made), the settings read and logged, an unfinished earlier installation completed, the
+    // manifest checked, and the client told "nothing to update" or asked to close. True when
+    // files are to be fetched; no window is needed until then.
+    bool Check();
+    // Then, with files to fetch: the progress shown and the run started.
     void Start(IUpdateView& view);
 
     RunState State() const { return m_run.State(); }
@@ -47,7 +48,9 @@ public:
 private:
     std::vector<CString> ManifestUrls() const;
 
+    const CClientProcess m_client;
     UpdateSettings m_settings;
+    ManifestCheckResult m_check;
     CUpdateRun m_run;
     bool m_bClientRestarted = false;
 };

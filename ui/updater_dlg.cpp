@@ -102,10 +102,6 @@ void CUpdaterDlg::ShowProgress(DWORD dwTotalBytes) {
     StartDisplay();
 }
 
-void CUpdaterDlg::CloseUnseen() {
-    PostMessage(WM_CLOSE); // hidden all along; the process ends once this is handled
-}
-
 void CUpdaterDlg::SetIconsAndColours() {
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));

@@ -21,7 +21,6 @@ public:
     // Worker thread: records the event and wakes the window, without waiting for it.
     void OnUpdateEvent(DWORD dwArg1, DWORD dwArg2, int nEvent, const char* pszText) override;
     void ShowProgress(DWORD dwTotalBytes) override;
-    void CloseUnseen() override;
 
     // The window's own start-up steps, in the order OnInitDialog takes them.
     void SetIconsAndColours();
