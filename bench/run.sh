@@ -145,6 +145,9 @@ none_of() { # FOLDER: seconds from the updater's start in it to its "nothing to 
   taskset -c "$all_cpus" "$WINE" "$benchbin/run_timer.exe" none "$(winpath "$data/$1/Updater.exe")" |
     field seconds
 }
+# Pinned to the one CPU, as every start but the first starts that hash on every
+# processor: a start that hashes nothing only loses by crossing CPUs.
+pinned_none_of() { "$WINE" "$benchbin/run_timer.exe" none "$(winpath "$data/$1/Updater.exe")" | field seconds; }
 empty_start() { "$WINE" "$benchbin/run_timer.exe" run "$(winpath "$benchbin/empty_program.exe")" | field seconds; }
 over() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a - b }'; }
 first_start() { # FOLDER FILE...: a start without the digest cache, then md5sum over the files
@@ -183,10 +186,10 @@ none_of small >/dev/null # 2'': the start users see most, with the digest cache 
 for _ in $(seq "$repeat"); do
   read -r o m < <(first_start many "$data/many"/*.dat)
   e=$(empty_start)
-  startups+=("$("$WINE" "$benchbin/run_timer.exe" none "$(winpath "$data/nothing/Updater.exe")" | field seconds)")
+  startups+=("$(pinned_none_of nothing)")
   no_cache empties
-  entries+=("$("$WINE" "$benchbin/run_timer.exe" none "$(winpath "$data/empties/Updater.exe")" | field seconds)")
-  s50=$("$WINE" "$benchbin/run_timer.exe" none "$(winpath "$data/small/Updater.exe")" | field seconds)
+  entries+=("$(pinned_none_of empties)")
+  s50=$(pinned_none_of small)
   smalls+=("$s50") small_over+=("$(over "$s50" "$e")")
   ours+=("$o") sums+=("$m") empties+=("$e")
   pairs2+=("$(awk -v o="$o" -v m="$m" -v e="$e" 'BEGIN { printf "%.2f", o / (m + e) }')")
@@ -204,7 +207,7 @@ none_base=$(awk -v a="$none_md5sum" -v b="$none_empty" 'BEGIN { printf "%.4f", a
 say "7. nothing to update, 1000 files / 256 MiB and 8 x 256 MiB: with a warm digest cache against an empty program; 8 x 256 MiB without a cache against md5sum + empty program, $repeat times"
 warm_start() { # FOLDER FILES: one start, which must have taken every file from the cache
   local seconds
-  seconds=$(none_of "$1")
+  seconds=$(pinned_none_of "$1")
   [ "$(cache_counts)" = "$2 0" ] || { say "$1: a warm start hashed ($(cache_counts))"; exit 1; }
   echo "$seconds"
 }
@@ -214,7 +217,7 @@ warm1=() warm8=() over1=() over8=() cold8=() sums8=() pairs8=() empties7=() list
 # The warm starts first, apart from the hashing of 2 GiB, so that it cannot disturb them.
 for _ in $(seq "$repeat"); do
   e=$(empty_start)
-  lists7+=("$(none_of nothing)")
+  lists7+=("$(pinned_none_of nothing)")
   w1=$(warm_start many 1000)
   w8=$(warm_start eight 8)
   warm1+=("$w1") warm8+=("$w8") over1+=("$(over "$w1" "$e")") over8+=("$(over "$w8" "$e")")
