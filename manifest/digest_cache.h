@@ -47,6 +47,7 @@ public:
     // Adds the record, or replaces the one of the same name.
     void Put(const DigestRecord& record);
     void Clear();
+    size_t Count() const { return m_records.size(); }
 
     // Every file is to be hashed again once the last full check is 7 days old, or lies ahead of
     // now (a clock put back): a file changed without any change to its stamp is then found.

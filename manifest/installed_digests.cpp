@@ -37,16 +37,21 @@ std::vector<LocalDigest> DigestInstalledFiles(const CString& installDir, const C
     const std::vector<LocalDigest> local =
         DigestLocalFiles(installDir, names, why ? nullptr : &cache);
 
-    // The cache keeps the files of this manifest that could be read.
-    cache.Clear();
     unsigned cached = 0, hashed = 0;
     for (const LocalDigest& file : local) {
         cached += file.cached;
         hashed += file.read && !file.cached;
-        if (file.read && file.stamped)
-            cache.Put(file.record);
     }
     RunLog().Write("local files: %u taken from the digest cache, %u hashed", cached, hashed);
+    // Every file taken from the cache, and no other record in it: the cache stays as it is.
+    if (!why && cached == local.size() && cache.Count() == local.size())
+        return local;
+
+    // The cache keeps the files of this manifest that could be read.
+    cache.Clear();
+    for (const LocalDigest& file : local)
+        if (file.read && file.stamped)
+            cache.Put(file.record);
     if (why)
         cache.m_lastFullCheck = now;
     Save(cache);

@@ -20,28 +20,36 @@ const DWORD kClassContext =
     CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
 // A missing attribute arrives as VT_NULL, whose conversion fails: that fails the check.
-CString ReadText(IXMLDOMElement* pEntry, const char* pszName) {
+CString ReadText(IXMLDOMElement* pEntry, BSTR name) {
     CVariant value;
-    CheckResult(pEntry->getAttribute(CBstr(pszName).Get(), value.Receive()));
+    CheckResult(pEntry->getAttribute(name, value.Receive()));
     CVariant text;
     CheckResult(VariantChangeType(text.Ptr(), value.Ptr(), 0, VT_BSTR));
     return CStringFromVariant(text.Get());
 }
 
 // An attribute that older manifests lack: "" when it is absent.
-CString ReadOptionalText(IXMLDOMElement* pEntry, const char* pszName) {
+CString ReadOptionalText(IXMLDOMElement* pEntry, BSTR name) {
     CVariant value;
-    CheckResult(pEntry->getAttribute(CBstr(pszName).Get(), value.Receive()));
+    CheckResult(pEntry->getAttribute(name, value.Receive()));
     return value.Get().vt == VT_BSTR ? CStringFromVariant(value.Get()) : CString();
 }
 
-UINT ReadNumber(IXMLDOMElement* pEntry, const char* pszName) {
+UINT ReadNumber(IXMLDOMElement* pEntry, BSTR name) {
     CVariant value;
-    CheckResult(pEntry->getAttribute(CBstr(pszName).Get(), value.Receive()));
+    CheckResult(pEntry->getAttribute(name, value.Receive()));
     CVariant number;
     CheckResult(VariantChangeType(number.Ptr(), value.Ptr(), 0, VT_UINT));
     return number.Get().uintVal;
 }
+
+// The names of an entry's attributes, made once for the thousands of entries of a large list.
+struct EntryAttributeNames {
+    explicit EntryAttributeNames(bool bSigned)
+        : indexDigest(bSigned ? "blockssha256" : "blocksmd5") {}
+    const CBstr fileName{"filename"}, fileSize{"filesize"}, fileVersion{"fileversion"}, md5{"md5"},
+        sha256{"sha256"}, index{"blocks"}, indexDigest;
+};
 
 CInterfacePtr<IStream> StreamOf(const std::string& bytes) {
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes.empty() ? 1 : bytes.size());
@@ -90,6 +98,7 @@ std::vector<ManifestEntry> ReadEntries(IXMLDOMNodeList* pEntries, bool bSigned, 
     std::vector<ManifestEntry> read;
     complete = false;
     try {
+        const EntryAttributeNames names(bSigned);
         LONG count = 0;
         CheckResult(pEntries->get_length(&count));
         for (LONG i = 0; i < count; ++i) {
@@ -98,10 +107,10 @@ std::vector<ManifestEntry> ReadEntries(IXMLDOMNodeList* pEntries, bool bSigned, 
             CInterfacePtr<IXMLDOMElement> entry;
             CheckResult(node.QueryInterface(IID_MsxmlDomElement, entry));
             ManifestEntry e;
-            e.fileName = ReadText(entry.Get(), "filename");
-            e.fileSize = ReadNumber(entry.Get(), "filesize");
-            ReadText(entry.Get(), "fileversion"); // required, though not used
-            e.md5 = ReadText(entry.Get(), "md5");
+            e.fileName = ReadText(entry.Get(), names.fileName.Get());
+            e.fileSize = ReadNumber(entry.Get(), names.fileSize.Get());
+            ReadText(entry.Get(), names.fileVersion.Get()); // required, though not used
+            e.md5 = ReadText(entry.Get(), names.md5.Get());
             // The name comes from the network: refuse it before anything on disk is looked
             // at, so that no path outside the installation folder is ever opened.
             if (!IsAcceptableFileName(e.fileName)) {
@@ -110,7 +119,7 @@ std::vector<ManifestEntry> ReadEntries(IXMLDOMNodeList* pEntries, bool bSigned, 
                 return read;
             }
             if (bSigned) {
-                e.sha256 = ReadText(entry.Get(), "sha256");
+                e.sha256 = ReadText(entry.Get(), names.sha256.Get());
                 if (!IsSha256Text(e.sha256.GetString())) {
                     RunLog().Write("file %s: refused, its sha256 is malformed",
                                    e.fileName.GetString());
@@ -119,8 +128,8 @@ std::vector<ManifestEntry> ReadEntries(IXMLDOMNodeList* pEntries, bool bSigned, 
             }
             // The block index beside the file, which older updaters ignore; a signed manifest
             // covers it with its SHA-256.
-            e.indexName = ReadOptionalText(entry.Get(), "blocks");
-            e.indexDigest = ReadOptionalText(entry.Get(), bSigned ? "blockssha256" : "blocksmd5");
+            e.indexName = ReadOptionalText(entry.Get(), names.index.Get());
+            e.indexDigest = ReadOptionalText(entry.Get(), names.indexDigest.Get());
             read.push_back(e);
         }
         complete = true;
