@@ -130,7 +130,7 @@ void CSkinButton::OnMouseMove(UINT, POINT) {
     tme.hwndTrack = m_hWnd;
     tme.dwHoverTime = 1;
     // Stays 0 when arming fails, so that the next move tries again.
-    m_bTracking = _TrackMouseEvent(&tme);
+    m_bTracking = TrackMouseEvent(&tme);
     InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
