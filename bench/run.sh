@@ -8,7 +8,7 @@
 # all-or-nothing installation of 1000 files against the plain move loop it replaced; the starts
 # with nothing to update over 1000 files and over 8 x 256 MiB, with and without the digest cache;
 # and a changed 256 MiB file rebuilt from its installed copy against its whole download.
-# Takes about 7 minutes; prints a Markdown table and keeps it in BUILD_DIR/bench-results.md.
+# Takes about 9 minutes; prints a Markdown table and keeps it in BUILD_DIR/bench-results.md.
 # Usage: bench/run.sh [REPEAT]   (median of REPEAT pairs, default 7)
 #        BENCH_ONLY=2 bench/run.sh   (only the starts with nothing to update: figures 2 and 7)
 #        BENCH_ONLY=8 bench/run.sh   (only the changed file rebuilt from its installed copy)
