@@ -111,16 +111,23 @@ bool CPartialDownload::TakeOver() {
 void CPartialDownload::HashExisting() {
     m_md5 = CFileDigest();
     m_nLength = 0;
+    m_strExistingSha256.clear();
+    std::unique_ptr<CSha256> sha256(m_file.szSha256[0] ? new CSha256 : nullptr);
     while (const UINT count = m_temp.Read(m_block.get(), kBlockSize)) {
         m_md5.Update(m_block.get(), count);
+        if (sha256)
+            sha256->Update(m_block.get(), count);
         m_nLength += count;
     }
+    if (sha256 && !sha256->Final(m_strExistingSha256))
+        m_strExistingSha256.clear();
 }
 
 bool CPartialDownload::WholeByDigest() const {
     if (m_file.szMd5[0] && Md5() != m_file.szMd5)
         return false;
-    return !m_file.szSha256[0] || FileMatchesSha256(m_strPath, m_file.szSha256);
+    return !m_file.szSha256[0] ||
+           (IsSha256Text(m_file.szSha256) && m_strExistingSha256 == m_file.szSha256);
 }
 
 bool CPartialDownload::ResumableByRecord() {

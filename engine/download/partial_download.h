@@ -10,6 +10,7 @@
 #include "manifest/update_file.h"
 
 #include <memory>
+#include <string>
 
 class CPartialDownload {
 public:
@@ -57,6 +58,8 @@ public:
     void Discard();
 
 private:
+    // Reads what an earlier run left: its length, its MD5, and its SHA-256 when the entry has
+    // one (in the same pass: the file is open here without sharing).
     void HashExisting();
     bool WholeByDigest() const;
     bool ResumableByRecord();
@@ -71,6 +74,7 @@ private:
     ULONGLONG m_nTotal = 0;
     CString m_strValidator;
     CFileDigest m_md5;
+    std::string m_strExistingSha256; // of what an earlier run left; "" when not taken
 };
 
 // The record's path for a temporary file.

@@ -297,7 +297,8 @@ TEST_F(EngineTest, WhatARunReceivedServesTheNext) {
         CUpdateRun run;
         EXPECT_TRUE(run.Init(&events, server.Url("/k/").c_str(), (folder / "t").c_str(),
                              folder.Path().c_str()));
-        run.AddFile("small.dat", nullptr, "1725618f634e243a96274e170cb70c56");
+        run.AddFile("small.dat", nullptr, "1725618f634e243a96274e170cb70c56",
+                    "11cb52084d3b8f66990883a7b1bff99030f86d0ad6e857b121093ae66ed21026");
         run.AddFile(withBig ? "big.dat" : "gone.dat", nullptr, withBig ? bigMd5.c_str() : "");
         act(run, events);
         const size_t before = server.Requests().size();
