@@ -57,11 +57,10 @@ bool CHttpFetch::ReadBody(IHttpBodySink& sink) {
     unsigned long long received = 0;
     do {
         const UINT count = m_file->Read(sink.PieceBuffer(), kHttpPieceSize);
-        if (count == 0 && received > 0) {
-            if (hasLength && received < length)
-                throw new CHttpBodyError; // the server lied or the connection dropped
+        if (count == 0 && hasLength && received < length)
+            throw new CHttpBodyError; // the server lied or the connection dropped
+        if (count == 0 && received > 0)
             return true;
-        }
         received += count;
         if (!sink.OnPiece(count))
             return false;

@@ -38,7 +38,15 @@ std::string FetchBytes(const char* pszUrl, const char* pszWhat) {
         throw new CManifestRefused(reason);
     }
     CHttpBodyText body(kMaxManifestBytes);
-    fetch.ReadBody(body);
+    try {
+        fetch.ReadBody(body);
+    } catch (CHttpBodyError* e) {
+        e->Delete();
+        char reason[96];
+        FormatText(reason, sizeof(reason), "%s: cut short, or longer than %u bytes", pszWhat,
+                   static_cast<unsigned>(kMaxManifestBytes));
+        throw new CSiteFailed(reason);
+    }
     RunLog().Write("%s: HTTP status 200, %u bytes", pszWhat,
                    static_cast<unsigned>(body.Text().size()));
     return body.Text();

@@ -188,8 +188,11 @@ CDownloader::TryResult CDownloader::TryCatching(CPartialDownload& partial, const
         FormatText(fault.reason, sizeof(fault.reason), "%s", "the body ended early");
     } catch (CStatusFault* e) {
         fault.error.reset(e);
-        fault.kind = e->m_dwStatus == kRangeNotSatisfiable ? FaultKind::Passing
-                                                           : FaultOfStatus(e->m_dwStatus);
+        // A range the server would not serve as asked: the file starts over on the next try.
+        fault.kind =
+            e->m_dwStatus == kRangeNotSatisfiable || e->m_dwStatus == HTTP_STATUS_PARTIAL_CONTENT
+                ? FaultKind::Passing
+                : FaultOfStatus(e->m_dwStatus);
         FormatText(fault.reason, sizeof(fault.reason), "HTTP status %lu", e->m_dwStatus);
     } catch (CException*) {
         partial.Discard();
@@ -269,6 +272,10 @@ CDownloader::TryResult CDownloader::TryOnce(CPartialDownload& partial, const CUp
     }
     if (!whole || m_bCancel)
         return TryResult::Cancelled;
+    if (partial.Total() && partial.Length() < partial.Total()) {
+        partial.Keep(); // a range that ended before the file did: the next try goes on
+        throw new CHttpBodyError;
+    }
     partial.Close();
     return Verified(partial, file) ? TryResult::Received : TryResult::Mismatch;
 }
@@ -295,7 +302,13 @@ DWORD CDownloader::AcceptReply(CHttpFetch& fetch, CPartialDownload& partial,
             partial.Restart(); // never appended to what is there
         }
         unsigned long long length = 0;
-        const bool hasLength = fetch.Length(length);
+        bool hasLength = false;
+        try {
+            hasLength = fetch.Length(length);
+        } catch (CHttpBodyError* e) { // not a number: no new try makes it one
+            e->Delete();
+            throw new CDownloadRejected;
+        }
         // Sizes are unsigned 32-bit: a length beyond them is a lie to refuse, not one to wrap.
         if (length > 0xFFFFFFFFull)
             throw new CDownloadRejected;

@@ -119,8 +119,9 @@ TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
     unsized.sendContentLength = false;
     reset.reset = true;
     whole.etag = "\"v1\"";
-    HttpReply dropped = whole, deaf = whole;
+    HttpReply dropped = whole, deaf = whole, headersOnly = Generated(9000);
     dropped.dropAfter = 100000;
+    headersOnly.dropAfter = 0;
     deaf.ignoreRange = true;
     const std::string pad = " padding to make it long enough", ok = "exactly twenty-two ch.";
     const char* failedB = "下载 b.dat 文件失败";
@@ -172,6 +173,10 @@ TEST_F(EngineTest, EachReplyEitherInstallsEverythingOrFailsTheRun) {
         {"dropped twice, continued", Generated(100), Seq(dropped, dropped, whole), installed, "",
          4},
         {"dropped, then Range ignored", Generated(100), Seq(dropped, deaf), installed, "", 3},
+        {"a length and no byte, then whole", Generated(100), Seq(headersOnly, Generated(100)),
+         installed, "", 3},
+        {"dropped, then a 206 that does not continue", Generated(100),
+         Seq(dropped, Body("not the rest" + pad, 206), deaf), installed, "", 4},
         {"length beyond 32 bits", Generated(9000), Seq(Generated(99999999999, 20000)), rejected,
          failedB, 2},
         {"wrong bytes for the md5, twice", Generated(9000), Seq(Generated(20000)), second, failedB,
