@@ -50,22 +50,31 @@ bool ReadPlanRecord(const std::vector<std::string>& fields, InstallPlan& plan) {
     return false;
 }
 
-// The whole lines of the file: a last line without its line end was cut short.
-bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
-    CKernelHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+enum class ReadResult { Read, Missing, Unreadable };
+
+// The whole lines of the file: a last line without its line end was cut short. A file that is
+// there but cannot be read whole is not taken for an empty one.
+ReadResult ReadLines(const std::string& path, std::vector<std::string>& lines) {
+    CKernelHandle file(CreateFileA(path.c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
-        return false;
+        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND
+                   ? ReadResult::Missing
+                   : ReadResult::Unreadable;
     std::string text;
     char block[4096];
     DWORD count = 0;
-    while (ReadFile(file.Get(), block, sizeof(block), &count, nullptr) && count > 0)
+    BOOL ok;
+    while ((ok = ReadFile(file.Get(), block, sizeof(block), &count, nullptr)) && count > 0)
         text.append(block, count);
+    if (!ok)
+        return ReadResult::Unreadable;
     lines.clear();
     for (size_t start = 0, end; (end = text.find(kLineEnd, start)) != std::string::npos;
          start = end + 2)
         lines.push_back(text.substr(start, end - start));
-    return true;
+    return ReadResult::Read;
 }
 
 } // namespace
@@ -102,7 +111,10 @@ bool CInstallJournal::Exists() const {
 JournalState CInstallJournal::Read(InstallPlan& plan) const {
     plan = InstallPlan();
     std::vector<std::string> lines;
-    if (!ReadLines(m_path, lines) || lines.empty() || lines[0] != kHeader)
+    const ReadResult read = ReadLines(m_path, lines);
+    if (read == ReadResult::Unreadable)
+        return JournalState::Unreadable;
+    if (read == ReadResult::Missing || lines.empty() || lines[0] != kHeader)
         return JournalState::None;
     JournalState state = JournalState::None;
     for (size_t i = 1; i < lines.size(); ++i) {

@@ -35,10 +35,11 @@ struct InstallPlan {
 };
 
 enum class JournalState {
-    None,      // no journal, or one never written whole: nothing it lists was touched
-    Planned,   // files may have been moved since, and none stays: undone at the next start
-    Committed, // every new file is in place and stays; only the old copies are left to remove
-    Undoing,   // being put back
+    None,       // no journal, or one never written whole: nothing it lists was touched
+    Planned,    // files may have been moved since, and none stays: undone at the next start
+    Committed,  // every new file is in place and stays; only the old copies are left to remove
+    Undoing,    // being put back
+    Unreadable, // there, but not to be read now (held open, a read error): kept as it is
 };
 
 class CInstallJournal {

@@ -94,6 +94,8 @@ Recovery CompleteUnfinishedInstallation(const char* pszTempDir) {
     }
     InstallPlan plan;
     const JournalState state = journal.Read(plan);
+    if (state == JournalState::Unreadable)
+        return Recovery::Kept;
     if (state == JournalState::Planned || state == JournalState::Undoing) {
         if ((state == JournalState::Planned && !journal.MarkUndo()) || !UndoPlan(plan))
             return Recovery::Kept;

@@ -109,10 +109,17 @@ bool CInstallation::Plan(const std::vector<InstallItem>& items) {
         }
         if (!planned.insert(destination).second)
             continue;
+        // Only a file known to be absent has nothing to keep aside: one that cannot be looked at
+        // could not be put back by an undo.
+        const bool hadOriginal = GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES;
+        if (!hadOriginal && GetLastError() != ERROR_FILE_NOT_FOUND &&
+            GetLastError() != ERROR_PATH_NOT_FOUND) {
+            Fail(item.localName);
+            return false;
+        }
         PlanFolders(destination);
-        m_plan.moves.push_back(
-            InstallMove{item.source.GetString(), destination, aside, item.md5.GetString(),
-                        GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES});
+        m_plan.moves.push_back(InstallMove{item.source.GetString(), destination, aside,
+                                           item.md5.GetString(), hadOriginal});
     }
     return true;
 }
@@ -173,6 +180,7 @@ bool CInstallation::Place(const std::vector<InstallItem>& items) {
 }
 
 bool CInstallation::Commit() {
+    m_bCommitTried = true;
     if (!m_journal.MarkCommitted())
         return false;
     RemoveSetAside(m_plan);
@@ -184,8 +192,10 @@ CInstallation::UndoOutcome CInstallation::Undo() {
     if (!m_bBegun)
         return UndoOutcome::NotNeeded;
     // Marked first: should a commit record that seemed to fail have reached the disk, the undo
-    // still counts, also for a next start that finishes it.
-    m_journal.MarkUndo();
+    // still counts, also for a next start that finishes it. Without the mark after such a
+    // record, nothing is touched: a next start would read the installation as committed.
+    if (!m_journal.MarkUndo() && m_bCommitTried)
+        return UndoOutcome::LeftToNextStart;
     if (!UndoPlan(m_plan))
         return UndoOutcome::LeftToNextStart;
     RemoveSetAside(m_plan);

@@ -60,5 +60,6 @@ private:
     CInstallJournal m_journal;
     InstallPlan m_plan;
     bool m_bBegun = false;
+    bool m_bCommitTried = false; // a commit record may be on the disk
     char m_szFailure[MAX_PATH];
 };

@@ -244,6 +244,13 @@ TEST(InstallationStops, TheJournalCountsWholeRecordsOnly) {
                   c.state == JournalState::None || c.state == JournalState::Committed);
         EXPECT_FALSE(Exists(temp + "\\install.jnl"));
     }
+    // A journal that cannot be read now is not taken for an empty one.
+    ASSERT_TRUE(WriteWholeFile(temp + "\\install.jnl", plan));
+    const CKernelHandle held = HoldOpen(temp + "\\install.jnl", GENERIC_READ, 0);
+    InstallPlan read;
+    EXPECT_EQ(CInstallJournal(temp.c_str()).Read(read), JournalState::Unreadable);
+    EXPECT_EQ(CompleteUnfinishedInstallation(temp.c_str()), Recovery::Kept);
+    EXPECT_TRUE(Exists(temp + "\\install.jnl"));
 }
 
 } // namespace
