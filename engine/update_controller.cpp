@@ -3,6 +3,7 @@
 #include "engine/client_process.h"
 #include "engine/download/kept_downloads.h"
 #include "engine/install/install_journal.h"
+#include "digest/file_digest.h"
 #include "engine/install/install_recovery.h"
 #include "framework/run_log.h"
 #include "manifest/manifest_check.h"
@@ -11,6 +12,8 @@
 #include <shlwapi.h>
 #include <stdlib.h>
 #include <time.h>
+
+#include <string>
 
 namespace {
 
@@ -62,9 +65,26 @@ void HandShake(const CClientProcess& client, bool bUpdate) {
 
 } // namespace
 
+CString InstallationLockName(const CString& strTempDir) {
+    // Named after the folder in one case: Windows names it in any.
+    std::string folder(strTempDir.GetString());
+    CharUpperBuffA(&folder[0], static_cast<DWORD>(folder.size()));
+    CFileDigest md5;
+    md5.Update(reinterpret_cast<const BYTE*>(folder.data()), static_cast<DWORD>(folder.size()));
+    return "Local\\Quillmarket-Updater-" + md5.Final();
+}
+
 bool CUpdateController::Check() {
     m_settings = ReadUpdateSettings();
     LogStart(m_settings);
+    // A client started again while an update runs starts a second updater: it must not undo or
+    // begin an installation under the first one.
+    *m_lock.Receive() = CreateMutexA(nullptr, FALSE, InstallationLockName(m_settings.tempDir));
+    if (m_lock.IsValid() && GetLastError() == ERROR_ALREADY_EXISTS) {
+        RunLog().Write("another updater is at work on this installation");
+        HandShake(m_client, false);
+        return false;
+    }
     const bool clientClosed = CompleteEarlierInstallation(m_settings.tempDir, m_client);
     // The check keeps what it learns for the next start in the temporary folder.
     if (!PathIsDirectoryA(m_settings.tempDir))

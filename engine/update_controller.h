@@ -8,6 +8,7 @@
 #include "engine/update_notify.h"
 #include "engine/update_run.h"
 #include "engine/update_settings.h"
+#include "framework/scoped_handle.h"
 #include "manifest/manifest_check.h"
 
 // The update window as the controller sees it. It also receives the run's events, on the
@@ -21,6 +22,10 @@ public:
 protected:
     ~IUpdateView() = default;
 };
+
+// The name of the lock that one updater at a time holds on the installation whose temporary
+// folder is strTempDir.
+CString InstallationLockName(const CString& strTempDir);
 
 class CUpdateController {
 public:
@@ -49,6 +54,7 @@ private:
     std::vector<CString> ManifestUrls() const;
 
     const CClientProcess m_client;
+    CKernelHandle m_lock; // held for the life of the process
     UpdateSettings m_settings;
     ManifestCheckResult m_check;
     CUpdateRun m_run;

@@ -1,5 +1,6 @@
 // The real Updater.exe against the test server and the stand-in client, in fresh folders.
 #include "tests/app/program_run.h"
+#include "engine/update_controller.h"
 #include "manifest/digest_cache.h"
 #include "tests/support/manifests.h"
 #include "tests/support/replies.h"
@@ -222,6 +223,7 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
         bool held = false, corrupt = false; // a.dat held open or served corrupt
         std::string serial = "";            // remembered before the run, and after it
         bool locked = false;                // nothing can be written in the installation folder
+        bool busy = false;                  // another updater holds the installation
     };
     const Case cases[] = {
         {Manifest({}), "none", "manifest check: up to date"},
@@ -243,6 +245,8 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
          Sign(serial2), false, true},
         {Manifest({{"a.dat", size}}, sha256, " serial=\"1\"", md5), "installed",
          "PublicKey not set", "", "", false, false, "2\r\n"},
+        {twoFiles, "none", "another updater is at work on this installation", "", "", false, false,
+         "", false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.logged);
@@ -271,6 +275,10 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
             std::cout << "not run: the folder could not be write-protected here\n";
             continue;
         }
+        const CKernelHandle busy(
+            c.busy
+                ? CreateMutexA(nullptr, FALSE, InstallationLockName((*folder / "Update").c_str()))
+                : nullptr);
         const size_t before = server.Requests().size();
         ASSERT_TRUE(Launch());
         if (!none && !installed) {
@@ -300,6 +308,11 @@ TEST_F(UpdaterRun, EachOutcomeIsToldToTheClientAndLogged) {
         const bool remembers = !c.signature.empty() && c.manifest.body == serial2;
         EXPECT_EQ(Installed("Update\\release.serial"), remembers ? "2\r\n" : c.serial);
         const std::vector<std::string> requests = server.Requests();
+        if (c.busy) { // it fetched nothing and touched nothing
+            EXPECT_EQ(requests.size(), before);
+            ExpectLogged({c.logged, "run end: nothing to update"});
+            continue;
+        }
         ASSERT_GT(requests.size(), before);
         EXPECT_TRUE(std::regex_match(requests[before],
                                      std::regex("GET /down/update/update\\.xml\\?"
