@@ -58,7 +58,9 @@ bool CBlockIndex::Build(const char* pszPath) {
         return false;
     m_dwBlockSize = kIndexBlockSize;
     m_dwFileSize = static_cast<DWORD>(size.QuadPart);
-    m_blocks.assign((m_dwFileSize + m_dwBlockSize - 1) / m_dwBlockSize, BlockSums());
+    m_blocks.assign(static_cast<size_t>((static_cast<ULONGLONG>(m_dwFileSize) + m_dwBlockSize - 1) /
+                                        m_dwBlockSize),
+                    BlockSums());
     std::vector<BYTE> block(m_dwBlockSize);
     for (size_t i = 0; i < m_blocks.size(); ++i) {
         const DWORD length = BlockLength(i);

@@ -66,8 +66,14 @@ void DigestOne(const DigestWork& work, size_t i) {
 // Each thread takes the next path not yet taken until none is left.
 DWORD WINAPI DigestThread(LPVOID pParam) {
     DigestWork& work = *static_cast<DigestWork*>(pParam);
-    for (size_t i; (i = work.next++) < work.names.size();)
-        DigestOne(work, i);
+    for (size_t i; (i = work.next++) < work.names.size();) {
+        try {
+            DigestOne(work, i);
+        } catch (...) { // out of memory: the file counts as unreadable, which fails the check
+            work.results[i].exists = true;
+            work.results[i].read = false;
+        }
+    }
     return 0;
 }
 

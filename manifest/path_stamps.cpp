@@ -56,7 +56,7 @@ void List(const CString& folder, std::vector<DigestRecord>& files) {
                                          kListBlock, FileIdBothDirectoryInformation, FALSE, nullptr,
                                          first));
          first = FALSE)
-        AddFiles(block.data(), block.data() + (io.Information < kListBlock ? io.Information : 0),
+        AddFiles(block.data(), block.data() + (io.Information <= kListBlock ? io.Information : 0),
                  files);
     qsort(files.data(), files.size(), sizeof(DigestRecord), ByName);
 }

@@ -98,8 +98,10 @@ bool RemoveFile(const std::string& path, bool bRetry) {
     bool removed = false;
     const auto remove = [&] {
         removed = DeleteFileA(path.c_str()) != FALSE;
+        // A name too long for these calls cannot have been made by them either.
         return removed || GetLastError() == ERROR_FILE_NOT_FOUND ||
-               GetLastError() == ERROR_PATH_NOT_FOUND;
+               GetLastError() == ERROR_PATH_NOT_FOUND ||
+               GetLastError() == ERROR_FILENAME_EXCED_RANGE;
     };
     const bool gone = bRetry ? RetryWhileInUse(remove) : remove();
     if (removed)

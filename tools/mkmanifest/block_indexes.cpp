@@ -24,8 +24,9 @@ std::string DigestOf(const std::string& bytes, bool bSha256) {
 
 } // namespace
 
-bool WriteBlockIndexes(const std::string& folder, std::vector<ReleaseFile>& files,
-                       std::string& error) {
+bool MakeBlockIndexes(const std::string& folder, std::vector<ReleaseFile>& files,
+                      std::vector<BlockIndexFile>& indexes, std::string& error) {
+    indexes.clear();
     for (ReleaseFile& file : files) {
         const std::string indexName = file.name + kIndexSuffix;
         if (file.size < kIndexedFileSize || !IsAcceptableFileName(indexName.c_str()))
@@ -35,13 +36,17 @@ bool WriteBlockIndexes(const std::string& folder, std::vector<ReleaseFile>& file
             error = file.name + ": cannot be read to make its block index";
             return false;
         }
-        const std::string bytes = index.Serialize();
-        const std::string path = folder + "\\" + indexName;
-        if (!WriteTempFile(path + ".tmp", bytes, error) ||
-            !MoveIntoPlace(path + ".tmp", path, true, error))
-            return false;
+        indexes.push_back(BlockIndexFile{folder + "\\" + indexName, index.Serialize()});
         file.indexNameUtf8 = file.nameUtf8 + kIndexSuffix;
-        file.indexDigest = DigestOf(bytes, !file.sha256.empty());
+        file.indexDigest = DigestOf(indexes.back().bytes, !file.sha256.empty());
     }
+    return true;
+}
+
+bool WriteBlockIndexes(const std::vector<BlockIndexFile>& indexes, std::string& error) {
+    for (const BlockIndexFile& index : indexes)
+        if (!WriteTempFile(index.path + ".tmp", index.bytes, error) ||
+            !MoveIntoPlace(index.path + ".tmp", index.path, true, error))
+            return false;
     return true;
 }

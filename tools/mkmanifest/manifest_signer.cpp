@@ -229,13 +229,14 @@ bool WriteSignedReleaseManifest(const std::string& folder, const std::string& ve
             return false;
         }
     }
-    if (!WriteBlockIndexes(folder, listed, error))
+    std::vector<BlockIndexFile> indexes;
+    if (!MakeBlockIndexes(folder, listed, indexes, error))
         return false;
     const std::string xml = ManifestXml(listed, version, release);
     std::string signature;
     const bool signedOk = SignBytes(privateBlob, xml, signature, error);
     SecureZeroMemory(&privateBlob[0], privateBlob.size());
-    if (!signedOk)
+    if (!signedOk || !WriteBlockIndexes(indexes, error))
         return false;
 
     const std::string signatureTemp = folder + "\\" + kSignatureTempName;

@@ -348,8 +348,9 @@ bool WriteReleaseManifest(const std::string& folder, const std::string& versionA
     files.clear();
     std::vector<ReleaseFile> listed;
     std::string version;
+    std::vector<BlockIndexFile> indexes;
     if (!PrepareRelease(folder, versionAnsi, listed, version, error) ||
-        !WriteBlockIndexes(folder, listed, error) ||
+        !MakeBlockIndexes(folder, listed, indexes, error) || !WriteBlockIndexes(indexes, error) ||
         !ReplaceManifest(folder, ManifestXml(listed, version), error))
         return false;
     files.swap(listed);
