@@ -36,11 +36,9 @@ void CClientProcess::AskToClose() const {
     SendToClient(m_hWindow, WM_CLOSE);
 }
 
-bool CClientProcess::WaitForExit(DWORD dwTimeoutMs, HANDLE hCancel) const {
-    if (!m_process.IsValid())
-        return true;
-    const HANDLE handles[2] = {m_process.Get(), hCancel};
-    return WaitForMultipleObjects(hCancel ? 2 : 1, handles, FALSE, dwTimeoutMs) == WAIT_OBJECT_0;
+bool CClientProcess::WaitForExit(DWORD dwTimeoutMs) const {
+    return !m_process.IsValid() ||
+           WaitForSingleObject(m_process.Get(), dwTimeoutMs) == WAIT_OBJECT_0;
 }
 
 HANDLE CClientProcess::DuplicateProcessHandle() const {

@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+// A client asked to close may take a while to save its state.
+const DWORD kClientExitWaitMs = 60000;
+
 class CClientProcess {
 public:
     // The client that owns the top-level window of class "Quillmarket", if one runs.
@@ -20,8 +23,8 @@ public:
     void TellNothingToUpdate() const;
     void AskToClose() const;
     // True once the client's process has ended, at once when there was none (or it could not
-    // be opened); false after dwTimeoutMs, or when hCancel (if given) is set first.
-    bool WaitForExit(DWORD dwTimeoutMs, HANDLE hCancel = nullptr) const;
+    // be opened); false after dwTimeoutMs.
+    bool WaitForExit(DWORD dwTimeoutMs) const;
     // A handle of the client's process that the caller owns (to wait on from another thread);
     // null when there is none.
     HANDLE DuplicateProcessHandle() const;

@@ -22,8 +22,6 @@ const DWORD kStopWaitMs = 10000;
 // An installation ends by itself (a busy file is given up after about three seconds); this
 // only keeps a hang from holding the process.
 const DWORD kInstallWaitMs = 300000;
-// A client asked to close may take a while to save its state.
-const DWORD kClientExitWaitMs = 60000;
 
 const char* RecoveryText(Recovery recovery) {
     return recovery == Recovery::Forward  ? "completed"

@@ -83,10 +83,6 @@ const std::vector<CUpdateFile>& CUpdateRun::Files() const {
     return m_work->m_files;
 }
 
-const CString& CUpdateRun::BaseUrl() const {
-    return m_work->m_strBaseUrl;
-}
-
 bool CUpdateRun::Start() {
     if (m_thread)
         return false;

@@ -55,7 +55,6 @@ public:
     // The client's process (the run owns the handle): the installation waits for it to end.
     void SetClientProcess(HANDLE hProcess);
     const std::vector<CUpdateFile>& Files() const;
-    const CString& BaseUrl() const;
 
     // The worker ends with exactly one of UPD_EVT_DONE, UPD_EVT_FAILED or UPD_EVT_CLOSE; anything
     // thrown inside it becomes UPD_EVT_FAILED.

@@ -1,5 +1,6 @@
 #include "engine/update_work.h"
 
+#include "engine/client_process.h"
 #include "engine/download/partial_download.h"
 #include "engine/install/installer.h"
 #include "framework/format.h"
@@ -13,7 +14,6 @@ namespace {
 const UINT kMessageSize = 512;
 // A client that saves its state on closing may take seconds; one that never ends is given up on
 // after this, and the installation then fails on its files as any busy file fails it.
-const DWORD kClientExitWaitMs = 60000;
 const char kDownloadFailed[] = "下载 %s 文件失败";
 
 // The run's state follows the events that change it; the others leave it as it is.
@@ -60,12 +60,9 @@ BOOL CUpdateWork::Init(IUpdateNotify* pReceiver, const char* pszBaseUrl, const c
     if (!pReceiver)
         return FALSE;
     m_pReceiver = pReceiver;
-    m_strBaseUrl = pszBaseUrl;
     m_strTempDir = pszTempDir;
     m_strTargetDir = pszTargetDir;
-    if (m_strBaseUrl.GetAt(m_strBaseUrl.GetLength() - 1) != '/')
-        m_strBaseUrl += '/';
-    m_baseUrls.assign(1, m_strBaseUrl);
+    SetSites({CString(pszBaseUrl)}, 0);
     // Only the last level is created; a missing parent makes the first download fail.
     if (!PathIsDirectoryA(m_strTempDir))
         CreateDirectoryA(m_strTempDir, nullptr);
@@ -85,7 +82,6 @@ void CUpdateWork::SetSites(const std::vector<CString>& baseUrls, size_t nFirst) 
         if (url.GetAt(url.GetLength() - 1) != '/')
             url += '/';
     m_nFirstSite = nFirst < m_baseUrls.size() ? nFirst : 0;
-    m_strBaseUrl = m_baseUrls[m_nFirstSite];
 }
 
 void CUpdateWork::RequestCancel() {
@@ -181,15 +177,7 @@ RunResult CUpdateWork::DownloadOne(const CUpdateFile& file, char* pszMessage, UI
         return m_pDownloader->Fetch(file, *this) == CDownloader::Outcome::Received
                    ? RunResult::Running
                    : RunResult::Cancelled;
-    } catch (CInternetException* e) {
-        // A blocked wait given up on the user's request is a cancel, not a failure.
-        const bool cancelled = e->m_dwError == ERROR_INTERNET_OPERATION_CANCELLED;
-        if (!cancelled)
-            Describe(*e, file, pszMessage, nMessageSize);
-        e->Delete();
-        if (cancelled)
-            return RunResult::Cancelled;
-    } catch (CException* e) {
+    } catch (CException* e) { // a cancel in a network wait comes back as Cancelled, not this
         Describe(*e, file, pszMessage, nMessageSize);
         e->Delete();
     } catch (...) {

@@ -31,7 +31,6 @@ public:
     void Detach();
 
     std::vector<CUpdateFile> m_files;
-    CString m_strBaseUrl;
     CKernelHandle m_clientProcess; // waited for before the installation; null: none
     std::atomic<RunState> m_state{RunState::Ready};
     std::atomic<RunResult> m_result{RunResult::Running};

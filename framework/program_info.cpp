@@ -26,6 +26,11 @@ CString ProgramName() {
     return CString(name);
 }
 
+bool IsProgramFile(const char* pszName) {
+    const CString path = ProgramPath();
+    return _stricmp(pszName, PathFindFileNameA(path)) == 0;
+}
+
 // Read without version.dll: the fixed part of the block starts with its signature on a 4-byte
 // boundary.
 CString ProgramVersion() {

@@ -10,5 +10,8 @@ CString ProgramPath();
 CString ProgramFolder();
 // The executable's base name without its extension ("Updater").
 CString ProgramName();
+// True when pszName (a name relative to the program's folder) is the executable's own file,
+// which an update places beside it rather than over it.
+bool IsProgramFile(const char* pszName);
 // The file version from the program's version block ("1.0.0.0"), or "unknown".
 CString ProgramVersion();

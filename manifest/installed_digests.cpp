@@ -62,11 +62,9 @@ void RecordInstalledFiles(const CString& installDir, const CString& tempDir,
                           const std::vector<CUpdateFile>& files) {
     CDigestCache cache(tempDir);
     cache.Load(); // a cache that cannot be used starts anew, its full check due
-    const CString program = ProgramPath();
-    const char* ownName = PathFindFileNameA(program);
     // The updater's own file was placed beside itself, and a placeholder md5 checked nothing.
-    const auto placedAsChecked = [ownName](const CUpdateFile& file) {
-        return file.szMd5[0] && _stricmp(file.szLocalName, ownName) != 0;
+    const auto placedAsChecked = [](const CUpdateFile& file) {
+        return file.szMd5[0] && !IsProgramFile(file.szLocalName);
     };
     std::vector<CString> names;
     for (const CUpdateFile& file : files) {

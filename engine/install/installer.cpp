@@ -82,15 +82,13 @@ void CInstallation::Fail(const char* pszName) {
 
 // One move per installed path: the same name listed twice is installed once.
 bool CInstallation::Plan(const std::vector<InstallItem>& items) {
-    const CString modulePath = ProgramPath();
-    const char* ownName = PathFindFileNameA(modulePath);
     std::set<std::string, NoCaseLess> planned;
     for (const InstallItem& item : items) {
         char destination[MAX_PATH] = {};
         char aside[MAX_PATH] = {};
         const unsigned index = static_cast<unsigned>(m_plan.moves.size());
         bool fits = !item.source.IsEmpty();
-        if (_stricmp(item.localName, ownName) == 0) {
+        if (IsProgramFile(item.localName)) {
             char baseName[MAX_PATH] = {};
             lstrcpynA(baseName, item.localName, MAX_PATH);
             PathRemoveExtensionA(baseName);
