@@ -1,22 +1,6 @@
 #include "framework/http_fetch.h"
 
-namespace {
-
-// The decimal number at p, which must fit 64 bits; p is left after its last digit.
-bool ParseNumber(const char*& p, unsigned long long& nValue) {
-    unsigned long long value = 0;
-    const char* start = p;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        const unsigned digit = static_cast<unsigned>(*p - '0');
-        if (value > (~0ull - digit) / 10)
-            return false;
-        value = value * 10 + digit;
-    }
-    nValue = value;
-    return p != start;
-}
-
-} // namespace
+#include "framework/decimal_number.h"
 
 CHttpFetch::CHttpFetch(CInternetSession& session, const char* pszUrl, DWORD dwFlags,
                        const char* pszHeaders)
@@ -36,7 +20,7 @@ bool CHttpFetch::Length(unsigned long long& nLength) const {
         return false;
     // Parsed from the text: the header's numeric form has 32 bits only.
     const char* p = text.GetString();
-    if (!ParseNumber(p, nLength) || *p)
+    if (!ParseDecimal(p, nLength) || *p)
         throw new CHttpBodyError;
     return true;
 }
@@ -47,8 +31,8 @@ bool CHttpFetch::ContentRange(unsigned long long& nFirst, unsigned long long& nT
         return false;
     const char* p = text.GetString() + 6;
     unsigned long long last = 0;
-    return ParseNumber(p, nFirst) && *p++ == '-' && ParseNumber(p, last) && *p++ == '/' &&
-           ParseNumber(p, nTotal) && !*p && nFirst <= last && last < nTotal;
+    return ParseDecimal(p, nFirst) && *p++ == '-' && ParseDecimal(p, last) && *p++ == '/' &&
+           ParseDecimal(p, nTotal) && !*p && nFirst <= last && last < nTotal;
 }
 
 bool CHttpFetch::ReadBody(IHttpBodySink& sink) {

@@ -1,7 +1,8 @@
 #include "manifest/digest_cache.h"
 
-#include "digest/file_digest.h"
+#include "digest/bytes_digest.h"
 #include "framework/format.h"
+#include "framework/replace_file.h"
 #include "framework/scoped_handle.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 namespace {
 
 const char kFileName[] = "\\digests.cache";
-const char kNewSuffix[] = ".new";
 const char kHeader[] = "Quillmarket digest cache 1\r\n";
 const char kEnd[] = "end ";
 const size_t kEndLine = sizeof(kEnd) - 1 + 32 + 2;
@@ -109,12 +109,6 @@ bool ParseRecord(CLineReader& line, DigestRecord& r) {
     return true;
 }
 
-CString Md5Of(const std::string& text, size_t count) {
-    CFileDigest md5;
-    md5.Update(reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(count));
-    return md5.Final();
-}
-
 // The whole file, or false when it cannot be read or is too large to be ours.
 bool ReadCacheFile(const CString& path, std::string& bytes, DWORD& error) {
     CKernelHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -169,7 +163,7 @@ bool CDigestCache::Parse(const std::string& text) {
     const size_t body = text.size() - kEndLine;
     if (text.compare(body, sizeof(kEnd) - 1, kEnd) != 0 ||
         text.compare(text.size() - 2, 2, "\r\n") != 0 ||
-        text.compare(body + sizeof(kEnd) - 1, 32, Md5Of(text, body)) != 0)
+        text.compare(body + sizeof(kEnd) - 1, 32, DigestOfBytes(text.data(), body, false)) != 0)
         return false;
     bool first = true; // the line of the last full check
     for (size_t at = header; at < body; first = false) {
@@ -199,31 +193,14 @@ std::string CDigestCache::Text() const {
                    r.stamp.volume, r.stamp.index, r.made, r.name);
         text += line;
     }
-    const CString md5 = Md5Of(text, text.size());
+    const std::string md5 = DigestOfBytes(text.data(), text.size(), false);
     return text.append(kEnd).append(md5).append("\r\n");
 }
 
 bool CDigestCache::Save() const {
     const std::string text = Text();
-    if (text == m_loaded)
-        return true;
-    const CString newPath = m_strPath + kNewSuffix;
-    bool written = false;
-    {
-        CKernelHandle file(CreateFileA(newPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD count = 0;
-        written =
-            file.IsValid() &&
-            WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &count, nullptr) &&
-            count == text.size();
-    }
-    if (written && MoveFileExA(newPath, m_strPath, MOVEFILE_REPLACE_EXISTING))
-        return true;
-    const DWORD error = GetLastError();
-    DeleteFileA(newPath);
-    SetLastError(error); // for the caller's log
-    return false;
+    return text == m_loaded ||
+           ReplaceFileContent(m_strPath, text.data(), static_cast<DWORD>(text.size()), false);
 }
 
 const DigestRecord* CDigestCache::Find(const char* pszName) const {

@@ -1,5 +1,6 @@
 #include "manifest/manifest_release.h"
 
+#include "framework/decimal_number.h"
 #include "framework/format.h"
 
 #include <windows.h>
@@ -18,13 +19,7 @@ const unsigned long long kTicksTo1970 = 116444736000000000ull;
 bool ParseReleaseNumber(const char* pszText, unsigned long long& value) {
     unsigned long long number = 0;
     const char* p = pszText;
-    for (; p && *p >= '0' && *p <= '9'; ++p) {
-        const unsigned digit = static_cast<unsigned>(*p - '0');
-        if (number > (~0ull - digit) / 10)
-            return false;
-        number = number * 10 + digit;
-    }
-    if (!p || p == pszText || *p)
+    if (!p || !ParseDecimal(p, number) || *p)
         return false;
     value = number;
     return true;

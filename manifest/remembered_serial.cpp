@@ -1,6 +1,7 @@
 #include "manifest/remembered_serial.h"
 
 #include "framework/format.h"
+#include "framework/replace_file.h"
 #include "framework/run_log.h"
 #include "framework/scoped_handle.h"
 #include "manifest/manifest_refused.h"
@@ -11,16 +12,14 @@
 
 namespace {
 
-// Where the serial is remembered, and where a new one is written first.
+// Where the serial is remembered; a new one is written beside it first, with ".new" added.
 struct SerialFiles {
     explicit SerialFiles(const char* pszTempDir) {
         const int length = FormatText(path, sizeof(path), "%s\\release.serial", pszTempDir);
-        FormatText(newPath, sizeof(newPath), "%s.new", path);
         if (length < 0 || length + 4 >= static_cast<int>(sizeof(path)))
             throw new CManifestRefused("the temporary folder's path is too long");
     }
     char path[MAX_PATH];
-    char newPath[MAX_PATH];
 };
 
 // False when none is remembered: no file, or one that holds no serial (it is rewritten then).
@@ -47,19 +46,9 @@ void Remember(const char* pszTempDir, const SerialFiles& files, unsigned long lo
     char text[32];
     const DWORD length = static_cast<DWORD>(FormatText(text, sizeof(text), "%I64u\r\n", serial));
     CreateDirectoryA(pszTempDir, nullptr);
-    bool written;
-    {
-        CKernelHandle file(CreateFileA(files.newPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD done = 0;
-        written = file.IsValid() && WriteFile(file.Get(), text, length, &done, nullptr) &&
-                  done == length && FlushFileBuffers(file.Get());
-    }
-    if (written &&
-        MoveFileExA(files.newPath, files.path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (ReplaceFileContent(files.path, text, length, true))
         return;
     const DWORD error = GetLastError();
-    DeleteFileA(files.newPath);
     RunLog().Write("release: its serial is not remembered, %s cannot be written (error %lu)",
                    files.path, error);
 }

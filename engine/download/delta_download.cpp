@@ -1,7 +1,6 @@
 #include "engine/download/delta_download.h"
 
-#include "digest/file_digest.h"
-#include "digest/file_sha256.h"
+#include "digest/bytes_digest.h"
 #include "engine/download/block_matcher.h"
 #include "framework/http_fetch.h"
 #include "framework/run_log.h"
@@ -25,19 +24,9 @@ std::string FetchIndex(CInternetSession& session, const CString& url, const CUpd
     // 12 bytes a block of at least 512 bytes, and the header.
     CHttpBodyText body(16 + 12 * (file.dwSize / 512 + 1));
     fetch.ReadBody(body);
-    std::string digest;
-    if (strlen(file.szIndexDigest) == UPDATE_DIGEST_SIZE - 1) {
-        CFileDigest md5;
-        md5.Update(reinterpret_cast<const BYTE*>(body.Text().data()),
-                   static_cast<DWORD>(body.Text().size()));
-        digest = md5.Final().GetString();
-    } else {
-        CSha256 sha256;
-        if (!sha256.Update(body.Text().data(), static_cast<DWORD>(body.Text().size())) ||
-            !sha256.Final(digest))
-            return std::string();
-    }
-    return digest == file.szIndexDigest ? body.Text() : std::string();
+    const bool bSha256 = strlen(file.szIndexDigest) != UPDATE_DIGEST_SIZE - 1;
+    const std::string digest = DigestOfBytes(body.Text().data(), body.Text().size(), bSha256);
+    return !digest.empty() && digest == file.szIndexDigest ? body.Text() : std::string();
 }
 
 // Which blocks to fetch: those the installed copy lacks, and the few known ones between two of

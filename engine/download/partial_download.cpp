@@ -3,6 +3,7 @@
 #include "digest/file_sha256.h"
 #include "framework/format.h"
 #include "framework/http_fetch.h"
+#include "framework/replace_file.h"
 #include "framework/run_log.h"
 #include "framework/scoped_handle.h"
 
@@ -57,16 +58,7 @@ void WriteRecord(const CString& path, const CString& identity, ULONGLONG total,
                    static_cast<unsigned long>(total), validator.GetString());
     if (length <= 0 || length >= static_cast<int>(sizeof(text)))
         return;
-    const CString temp = path + ".new";
-    {
-        CKernelHandle file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        if (!file.IsValid() ||
-            !WriteFile(file.Get(), text, static_cast<DWORD>(length), &written, nullptr))
-            return;
-    }
-    MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING);
+    ReplaceFileContent(path, text, static_cast<DWORD>(length), false);
 }
 
 } // namespace

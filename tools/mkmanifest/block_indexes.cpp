@@ -1,26 +1,12 @@
 #include "tools/mkmanifest/block_indexes.h"
 
-#include "digest/file_digest.h"
-#include "digest/file_sha256.h"
+#include "digest/bytes_digest.h"
 #include "manifest/block_index.h"
 #include "manifest/file_name_rules.h"
 
 namespace {
 
 const char kIndexSuffix[] = ".blocks";
-
-std::string DigestOf(const std::string& bytes, bool bSha256) {
-    if (bSha256) {
-        CSha256 hash;
-        std::string hex;
-        return hash.Update(bytes.data(), static_cast<DWORD>(bytes.size())) && hash.Final(hex)
-                   ? hex
-                   : std::string();
-    }
-    CFileDigest md5;
-    md5.Update(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
-    return md5.Final().GetString();
-}
 
 } // namespace
 
@@ -38,7 +24,8 @@ bool MakeBlockIndexes(const std::string& folder, std::vector<ReleaseFile>& files
         }
         indexes.push_back(BlockIndexFile{folder + "\\" + indexName, index.Serialize()});
         file.indexNameUtf8 = file.nameUtf8 + kIndexSuffix;
-        file.indexDigest = DigestOf(indexes.back().bytes, !file.sha256.empty());
+        file.indexDigest = DigestOfBytes(indexes.back().bytes.data(), indexes.back().bytes.size(),
+                                         !file.sha256.empty());
     }
     return true;
 }
