@@ -3,6 +3,11 @@
 #include "digest/file_digest.h"
 #include "digest/file_sha256.h"
 
+bool IsDigestText(const std::string& text, size_t nDigits) {
+    return text.size() == nDigits &&
+           text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
 std::string DigestOfBytes(const void* pData, size_t nSize, bool bSha256) {
     if (bSha256) {
         CSha256 hash;

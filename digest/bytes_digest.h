@@ -9,3 +9,5 @@
 // 32 lower-case hexadecimal digits of the MD5, or with bSha256 64 of the SHA-256 ("" when the
 // platform cannot compute it).
 std::string DigestOfBytes(const void* pData, size_t nSize, bool bSha256);
+// True when text is exactly nDigits lower-case hexadecimal digits: a digest in that form.
+bool IsDigestText(const std::string& text, size_t nDigits);

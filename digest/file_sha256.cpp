@@ -1,5 +1,6 @@
 #include "digest/file_sha256.h"
 
+#include "digest/bytes_digest.h"
 #include "framework/crypt_handles.h"
 #include "framework/scoped_handle.h"
 
@@ -60,7 +61,7 @@ bool FileSha256(const char* path, std::string& hex) {
 }
 
 bool IsSha256Text(const std::string& text) {
-    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+    return IsDigestText(text, 64);
 }
 
 bool FileMatchesSha256(const char* path, const std::string& expectedHex) {

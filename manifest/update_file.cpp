@@ -1,5 +1,6 @@
 #include "manifest/update_file.h"
 
+#include "digest/bytes_digest.h"
 #include "digest/file_sha256.h"
 #include "manifest/file_name_rules.h"
 
@@ -7,15 +8,6 @@
 #include <string.h>
 
 namespace {
-
-bool IsLowerHex(const char* pszText, size_t nLength) {
-    if (strlen(pszText) != nLength)
-        return false;
-    for (const char* p = pszText; *p; ++p)
-        if (!((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'f')))
-            return false;
-    return true;
-}
 
 bool IsWellFormedMd5(const char* pszText) {
     if (!pszText || strlen(pszText) != UPDATE_DIGEST_SIZE - 1)
@@ -50,7 +42,7 @@ bool MakeUpdateFile(const char* pszRemoteName, const char* pszLocalName, const c
 
 bool SetBlockIndex(CUpdateFile& file, const char* pszName, const char* pszDigest, bool bSigned) {
     if (!pszName || !pszDigest || !IsAcceptableFileName(pszName) ||
-        !IsLowerHex(pszDigest, bSigned ? UPDATE_SHA256_SIZE - 1 : UPDATE_DIGEST_SIZE - 1))
+        !IsDigestText(pszDigest, bSigned ? UPDATE_SHA256_SIZE - 1 : UPDATE_DIGEST_SIZE - 1))
         return false;
     strcpy(file.szIndexName, pszName); // lengths checked above
     strcpy(file.szIndexDigest, pszDigest);

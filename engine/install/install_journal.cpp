@@ -1,5 +1,6 @@
 #include "engine/install/install_journal.h"
 
+#include "digest/bytes_digest.h"
 #include "engine/install/disk_steps.h"
 #include "framework/scoped_handle.h"
 
@@ -31,10 +32,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return pieces;
 }
 
-bool IsDigest(const std::string& text) {
-    return text.size() == 32 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
 // One record of the plan; false when it is none.
 bool ReadPlanRecord(const std::vector<std::string>& fields, InstallPlan& plan) {
     if (fields.size() == 2 && fields[0] == kFolder && !fields[1].empty()) {
@@ -42,7 +39,7 @@ bool ReadPlanRecord(const std::vector<std::string>& fields, InstallPlan& plan) {
         return true;
     }
     if (fields.size() == 6 && fields[0] == kFile && (fields[1] == "+" || fields[1] == "-") &&
-        IsDigest(fields[2])) {
+        IsDigestText(fields[2], 32)) {
         plan.moves.push_back(
             InstallMove{fields[3], fields[4], fields[5], fields[2], fields[1] == "+"});
         return true;
